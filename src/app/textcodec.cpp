@@ -1,0 +1,116 @@
+#include "app/textcodec.h"
+
+#include "app/errors.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+bool startsWith(const QByteArray &bytes, const char *bom, int size)
+{
+    return bytes.size() >= size && memcmp(bytes.constData(), bom, size_t(size)) == 0;
+}
+
+QString decodeWith(QStringDecoder decoder, QByteArrayView bytes)
+{
+    return decoder.decode(bytes);
+}
+
+} // namespace
+
+QString decodeText(const QByteArray &bytes)
+{
+    static const char utf8Bom[] = "\xEF\xBB\xBF";
+    static const char utf16LeBom[] = "\xFF\xFE";
+    static const char utf16BeBom[] = "\xFE\xFF";
+
+    const bool hasUtf8Bom = startsWith(bytes, utf8Bom, 3);
+    {
+        QStringDecoder strict(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = strict.decode(QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0));
+        if (!strict.hasError())
+            return text;
+    }
+    if (hasUtf8Bom)
+        return decodeWith(QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless),
+                          QByteArrayView(bytes).sliced(3));
+    if (startsWith(bytes, utf16LeBom, 2))
+        return decodeWith(QStringDecoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless),
+                          QByteArrayView(bytes).sliced(2));
+    if (startsWith(bytes, utf16BeBom, 2))
+        return decodeWith(QStringDecoder(QStringConverter::Utf16BE, QStringConverter::Flag::Stateless),
+                          QByteArrayView(bytes).sliced(2));
+
+    QStringDecoder ansi("windows-1252", QStringConverter::Flag::Stateless);
+    if (ansi.isValid())
+        return ansi.decode(bytes);
+    // Qt without ICU has no Windows-1252; Latin-1 differs only in 0x80-0x9F.
+    return QString::fromLatin1(bytes);
+}
+
+QStringList splitLines(QStringView text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    if (nul >= 0)
+        text = text.left(nul);
+
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            lines.append(text.mid(start, i - start).toString());
+            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines.append(text.mid(start).toString());
+    return lines;
+}
+
+QString joinLinesCrLf(const QStringList &lines)
+{
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() + 2;
+    QString out;
+    out.reserve(size);
+    for (const QString &line : lines) {
+        out += line;
+        out += QLatin1String("\r\n");
+    }
+    return out;
+}
+
+QByteArray utf8WithBom(const QString &text)
+{
+    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+void writeFileAtomically(const QString &path, const QByteArray &bytes, bool ownerOnly)
+{
+    const auto ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (ownerOnly) {
+        // QSaveFile keeps the permissions of the file it replaces, so narrow
+        // them (or create the file narrow) before the temporary file is made.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+        QFile::setPermissions(path, ownerRw);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw AppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw AppError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+    if (ownerOnly)
+        QFile::setPermissions(path, ownerRw);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// How the program reads text that others wrote (list.txt, feeds): strict UTF-8
+// first (a leading UTF-8 byte-order mark skipped); when the bytes are not valid
+// UTF-8, by their byte-order mark (UTF-8, UTF-16LE, UTF-16BE); without one, as
+// Windows-1252, the ANSI code page the program's files have always used.
+QString decodeText(const QByteArray &bytes);
+
+// Split text into lines at CR LF, a lone CR and a lone LF; a NUL character ends
+// the text. A final line break does not make an extra empty line.
+QStringList splitLines(QStringView text);
+
+// The lines joined with CR LF after every one of them, the last one included.
+QString joinLinesCrLf(const QStringList &lines);
+
+// Encode as UTF-8 with the byte-order mark EF BB BF in front.
+QByteArray utf8WithBom(const QString &text);
+
+// Replace the file atomically with the bytes: a crash or a full disk in the
+// middle of the write leaves the old file as it was. Throws AppError with the
+// system's message when the file cannot be written. ownerOnly makes the file
+// readable and writable by its owner alone (0600).
+void writeFileAtomically(const QString &path, const QByteArray &bytes, bool ownerOnly = false);

@@ -1,0 +1,104 @@
+#include "app/userdialogs.h"
+
+#include "app/errors.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QPushButton>
+
+namespace {
+
+QMessageBox::Icon toQt(UserDialogs::Icon icon)
+{
+    switch (icon) {
+    case UserDialogs::Icon::Information: return QMessageBox::Information;
+    case UserDialogs::Icon::Warning: return QMessageBox::Warning;
+    case UserDialogs::Icon::Error: return QMessageBox::Critical;
+    case UserDialogs::Icon::Question: return QMessageBox::Question;
+    case UserDialogs::Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+void QtUserDialogs::message(QWidget *parent, const QString &text, const QString &title, Icon icon)
+{
+    QMessageBox box(toQt(icon), title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QMessageBox::StandardButton QtUserDialogs::ask(QWidget *parent, const QString &text, const QString &title,
+                                               Icon icon, QMessageBox::StandardButtons buttons,
+                                               const QStringList &buttonTexts)
+{
+    QMessageBox box(toQt(icon), title, text, buttons, parent);
+    // The buttons in the order of the standard button values, which is the
+    // order the caller names them in (Yes before No, OK before Cancel).
+    int k = 0;
+    for (uint flag = QMessageBox::FirstButton; flag <= QMessageBox::LastButton && k < buttonTexts.size();
+         flag <<= 1) {
+        if (QAbstractButton *button = box.button(QMessageBox::StandardButton(flag)))
+            button->setText(buttonTexts.at(k++));
+    }
+    box.exec();
+    if (!box.clickedButton())
+        return QMessageBox::NoButton;
+    return box.standardButton(box.clickedButton());
+}
+
+std::optional<QString> QtUserDialogs::inputText(QWidget *parent, const QString &title, const QString &prompt,
+                                                const QString &initialText)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initialText, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> QtUserDialogs::chooseFolder(QWidget *parent, const QString &title,
+                                                   const QString &startFolder)
+{
+    QFileDialog dialog(parent, title, startFolder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
+    dialog.selectFile(startFolder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void QtUserDialogs::beep()
+{
+    QApplication::beep();
+}
+
+void QtUserDialogs::setClipboardText(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text);
+}
+
+bool QtUserDialogs::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
+
+QString applicationTitle()
+{
+    return QStringLiteral("Morvane");
+}
+
+void runCommand(UserDialogs &dialogs, QWidget *parent, const std::function<void()> &command)
+{
+    try {
+        command();
+    } catch (const std::exception &e) {
+        dialogs.message(parent, errorBoxText(exceptionMessage(e)), applicationTitle(), UserDialogs::Icon::Error);
+    }
+}

@@ -1,0 +1,1 @@
+// Shared test helpers that need no window.
