@@ -1,9 +1,27 @@
 #include "app/startup.h"
 
+#include "app/main.h"
+#include "app/userdialogs.h"
+#include "platform/namedmutex.h"
+
 #include <QApplication>
+
+#include <memory>
 
 int runMorvane(int argc, char *argv[])
 {
+    // Held for the life of the process; a second copy of the program starts
+    // and runs normally beside the first.
+    NamedMutex mutex(QStringLiteral("ZANTERO_Morvane"));
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(applicationTitle());
+
+    QtUserDialogs dialogs;
+    std::unique_ptr<TAppForm> window;
+    runCommand(dialogs, nullptr, [&] { window = std::make_unique<TAppForm>(AppEnvironment::forThisProcess(dialogs)); });
+    if (!window)
+        return 1;
+    window->show();
+    return app.exec();
 }

@@ -1,0 +1,635 @@
+#include "app/main.h"
+
+#include "app/datafolder.h"
+#include "app/errors.h"
+#include "feeds/episodemodel.h"
+#include "feeds/feedlistfile.h"
+#include "feeds/feedlistmodel.h"
+#include "platform/folders.h"
+#include "services/makerserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kSection = QStringLiteral("Settings");
+const QString kDownloadLocation = QStringLiteral("DownloadLocation");
+
+QIcon image(const char *name)
+{
+    return QIcon(QStringLiteral(":/images/%1.png").arg(QLatin1String(name)));
+}
+
+QFont tahoma(int pixelSize, bool bold = false)
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, int w, int h)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setFixedSize(w, h);
+    return b;
+}
+
+QAction *action(QObject *parent, const char *name, const QString &caption, const char *imageName = nullptr)
+{
+    auto *a = new QAction(caption, parent);
+    a->setObjectName(QLatin1String(name));
+    if (imageName)
+        a->setIcon(image(imageName));
+    return a;
+}
+
+// The report-style list views: grid lines, whole-row extended selection,
+// nothing editable, uniform rows so that big lists stay fast.
+void setUpListView(QTableView *view)
+{
+    view->setShowGrid(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->setIconSize(QSize(16, 16));
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+bool isBlank(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 32)
+            return false;
+    return true;
+}
+
+QString trimmedControls(const QString &text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin].unicode() <= 32)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+AppEnvironment AppEnvironment::forThisProcess(UserDialogs &dialogs)
+{
+    AppEnvironment env;
+    env.dialogs = &dialogs;
+    env.versionFile = QCoreApplication::applicationFilePath();
+    env.programFolder = QCoreApplication::applicationDirPath();
+    env.configFolder = userConfigFolder();
+    env.desktopFolder = GetSpecialFolder(CSIDL_DESKTOP);
+    env.restartProgram = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    return env;
+}
+
+TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m_env(std::move(env))
+{
+    Q_ASSERT(m_env.dialogs);
+    setObjectName(QStringLiteral("AppForm"));
+    setFont(tahoma(11));
+    m_feeds = new FeedListModel(this);
+    m_episodes = new EpisodeModel(this);
+    buildWindow();
+    buildMenus();
+    connectCommands();
+    FormCreate();
+}
+
+TAppForm::~TAppForm() = default;
+
+void TAppForm::buildWindow()
+{
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // Top button bar.
+    Panel1 = new QWidget(central);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(36);
+    auto *top = new QHBoxLayout(Panel1);
+    top->setContentsMargins(3, 3, 3, 3);
+    top->setSpacing(3);
+    Button3 = button(Panel1, "Button3", QStringLiteral("Add RSS..."), 130, 30);
+    Button3->setIcon(image("rss_32"));
+    Button5 = button(Panel1, "Button5", QStringLiteral("Delete"), 75, 30);
+    Button5->setIcon(image("arrow128"));
+    Button5->setLayoutDirection(Qt::RightToLeft); // the arrow right of the caption
+    top->addWidget(Button3);
+    top->addWidget(Button5);
+    top->addStretch(1);
+    column->addWidget(Panel1);
+
+    // Feed list and episode list, with the splitter between them.
+    Splitter1 = new QSplitter(Qt::Vertical, central);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(5);
+    Splitter1->setOpaqueResize(true);
+    Splitter1->setChildrenCollapsible(false);
+
+    PageControl1 = new QTabWidget(Splitter1);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    TabSheet1 = new QWidget(PageControl1);
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    ListBox1 = new QTableView(TabSheet1);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    setUpListView(ListBox1);
+    ListBox1->setModel(m_feeds);
+    ListBox1->horizontalHeader()->hide();
+    ListBox1->horizontalHeader()->setStretchLastSection(true);
+    auto *tab1 = new QVBoxLayout(TabSheet1);
+    tab1->setContentsMargins(2, 2, 2, 2);
+    tab1->addWidget(ListBox1);
+    PageControl1->addTab(TabSheet1, QStringLiteral("RSS Feeds"));
+
+    PageControl2 = new QTabWidget(Splitter1);
+    PageControl2->setObjectName(QStringLiteral("PageControl2"));
+    TabSheet2 = new QWidget(PageControl2);
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    ListView1 = new QTableView(TabSheet2);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    setUpListView(ListView1);
+    ListView1->setModel(m_episodes);
+    ListView1->setColumnWidth(EpisodeModel::Title, 150);
+    ListView1->setColumnWidth(EpisodeModel::Url, 150);
+    ListView1->setColumnWidth(EpisodeModel::Date, 150);
+    ListView1->setColumnWidth(EpisodeModel::Status, 100);
+    auto *tab2 = new QVBoxLayout(TabSheet2);
+    tab2->setContentsMargins(2, 2, 2, 2);
+    tab2->addWidget(ListView1);
+    PageControl2->addTab(TabSheet2, QStringLiteral("Downloadable Episodes"));
+
+    Splitter1->addWidget(PageControl1);
+    Splitter1->addWidget(PageControl2);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({150, 400});
+    column->addWidget(Splitter1, 1);
+
+    // Progress bar, shown only while a download batch runs.
+    ProgressBar1 = new QProgressBar(central);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setFixedHeight(17);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->hide();
+    column->addWidget(ProgressBar1);
+
+    // Download-location row.
+    column->addSpacing(3);
+    Panel3 = new QWidget(central);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFixedHeight(32);
+    auto *location = new QHBoxLayout(Panel3);
+    location->setContentsMargins(3, 1, 3, 1);
+    location->setSpacing(3);
+    Label1 = new QLabel(QStringLiteral("Download Location:"), Panel3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+    Edit1 = new QLineEdit(Panel3);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setFixedWidth(281);
+    Edit1->setFont(tahoma(13));
+    Button2 = button(Panel3, "Button2", QString(), 30, 30);
+    Button2->setIcon(image("folder48"));
+    Button2->setIconSize(QSize(22, 22));
+    BitBtn2 = button(Panel3, "BitBtn2", QStringLiteral("Explore"), 75, 30);
+    location->addWidget(Label1);
+    location->addWidget(Edit1);
+    location->addWidget(Button2);
+    location->addWidget(BitBtn2);
+    location->addStretch(1);
+    column->addWidget(Panel3);
+
+    // Bottom button row; the spacer puts Download under the location box.
+    Panel2 = new QWidget(central);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedHeight(36);
+    auto *bottom = new QHBoxLayout(Panel2);
+    bottom->setContentsMargins(3, 3, 3, 3);
+    bottom->setSpacing(3);
+    Label2 = new QLabel(Panel2);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setFixedWidth(96);
+    BitBtn1 = button(Panel2, "BitBtn1", QStringLiteral("Download"), 140, 30);
+    BitBtn1->setFont(tahoma(11, true));
+    BitBtn1->setIcon(image("save-download-icon"));
+    Button1 = button(Panel2, "Button1", QStringLiteral("Transcribe"), 140, 30);
+    Button1->setFont(tahoma(11, true));
+    Button1->setIcon(image("transcription32"));
+    bottom->addWidget(Label2);
+    bottom->addWidget(BitBtn1);
+    bottom->addWidget(Button1);
+    bottom->addStretch(1);
+    column->addWidget(Panel2);
+
+    setCentralWidget(central);
+
+    // Status bar: one text panel across the bar.
+    StatusBar1 = new QLabel(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setFixedHeight(19);
+    statusBar()->setSizeGripEnabled(true);
+    statusBar()->addWidget(StatusBar1, 1);
+
+    TimerChecker = new QTimer(this);
+    TimerChecker->setObjectName(QStringLiteral("TimerChecker"));
+    TimerChecker->setInterval(1000);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+
+    resize(584, 470);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TAppForm::buildMenus()
+{
+    File1 = menuBar()->addMenu(QStringLiteral("Podcast"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Add1 = action(this, "Add1", QStringLiteral("Add RSS..."), "rss_32");
+    ClearList1 = action(this, "ClearList1", QStringLiteral("Clear Podcast List"));
+    FetchPodcastList1 = action(this, "FetchPodcastList1", QStringLiteral("Fetch Podcast List"));
+    Exit1 = action(this, "Exit1", QStringLiteral("Exit"), "exit");
+    Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    File1->addAction(Add1);
+    File1->addSeparator();
+    File1->addAction(ClearList1);
+    File1->addAction(FetchPodcastList1);
+    File1->addSeparator();
+    File1->addAction(Exit1);
+
+    Edit2 = menuBar()->addMenu(QStringLiteral("Edit"));
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Find1 = action(this, "Find1", QStringLiteral("Find..."), "search");
+    FindNext1 = action(this, "FindNext1", QStringLiteral("Find Next"));
+    FindNext1->setShortcut(QKeySequence(Qt::Key_F3));
+    Edit2->addAction(Find1);
+    Edit2->addAction(FindNext1);
+
+    Settings1 = menuBar()->addMenu(QStringLiteral("Settings"));
+    Settings1->setObjectName(QStringLiteral("Settings1"));
+    ResettoDefaults1 = action(this, "ResettoDefaults1", QStringLiteral("Reset to Defaults..."));
+    Settings1->addAction(ResettoDefaults1);
+
+    Help1 = menuBar()->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Help2 = action(this, "Help2", QStringLiteral("Online Help"), "help");
+    Help2->setShortcut(QKeySequence(Qt::Key_F1));
+    UpdateNotifications1 = action(this, "UpdateNotifications1", QStringLiteral("Update Notifications"));
+    UpdateNotifications1->setCheckable(true);
+    UpdateNotifications1->setChecked(true);
+    UpdateNotifications1->setEnabled(false);
+    SendFeedback1 = action(this, "SendFeedback1", QStringLiteral("Send Feedback..."), "feedback");
+    About1 = action(this, "About1", QStringLiteral("About..."), "about");
+    Help1->addAction(Help2);
+    Help1->addSeparator();
+    Help1->addAction(UpdateNotifications1);
+    UpdateNotificationsBar = Help1->addSeparator();
+    UpdateNotificationsBar->setObjectName(QStringLiteral("UpdateNotificationsBar"));
+    Help1->addAction(SendFeedback1);
+    Help1->addAction(About1);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    RetrieveEpisodes1 = action(this, "RetrieveEpisodes1", QStringLiteral("Retrieve Episodes"));
+    Copy1 = action(this, "Copy1", QStringLiteral("Copy URL"));
+    Delete2 = action(this, "Delete2", QStringLiteral("Delete"));
+    DisplayRSS1 = action(this, "DisplayRSS1", QStringLiteral("View Source..."));
+    PopupMenu1->addAction(RetrieveEpisodes1);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Copy1);
+    PopupMenu1->addAction(Delete2);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(DisplayRSS1);
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    Download1 = action(this, "Download1", QStringLiteral("Download"), "save-download-icon");
+    Transcribe1 = action(this, "Transcribe1", QStringLiteral("Transcribe"), "transcription32");
+    CopyTitle1 = action(this, "CopyTitle1", QStringLiteral("Copy Title"));
+    MenuItem1 = action(this, "MenuItem1", QStringLiteral("Copy URL"));
+    CopyDate1 = action(this, "CopyDate1", QStringLiteral("Copy Date"));
+    DeselectAll1 = action(this, "DeselectAll1", QStringLiteral("Deselect All"));
+    SelectAll1 = action(this, "SelectAll1", QStringLiteral("Select All"));
+    PopupMenu2->addAction(Download1);
+    PopupMenu2->addAction(Transcribe1);
+    PopupMenu2->addSeparator();
+    PopupMenu2->addAction(CopyTitle1);
+    PopupMenu2->addAction(MenuItem1);
+    PopupMenu2->addAction(CopyDate1);
+    PopupMenu2->addSeparator();
+    PopupMenu2->addAction(DeselectAll1);
+    PopupMenu2->addAction(SelectAll1);
+
+    PopupMenu3 = new QMenu(this);
+    PopupMenu3->setObjectName(QStringLiteral("PopupMenu3"));
+    DeleteSelected1 = action(this, "DeleteSelected1", QStringLiteral("Delete Selected"));
+    DeleteAll1 = action(this, "DeleteAll1", QStringLiteral("Delete All"));
+    PopupMenu3->addAction(DeleteSelected1);
+    PopupMenu3->addAction(DeleteAll1);
+
+    // Shortcuts work from anywhere in the window, whichever control has the focus.
+    for (QAction *a : {Exit1, FindNext1, Help2}) {
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+    }
+
+    // Commands that later parts of the program provide stay visible but disabled
+    // until they are there.
+    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Download1, Transcribe1, Find1, FindNext1,
+                       CopyTitle1, MenuItem1, CopyDate1, DeselectAll1, SelectAll1, DisplayRSS1})
+        a->setEnabled(false);
+}
+
+template <typename Sender, typename Signal>
+void TAppForm::on(Sender *sender, Signal signal, void (TAppForm::*handler)())
+{
+    connect(sender, signal, this, [this, handler] { guarded(handler); });
+}
+
+void TAppForm::guarded(void (TAppForm::*handler)())
+{
+    runCommand(*m_env.dialogs, this, [this, handler] { (this->*handler)(); });
+}
+
+void TAppForm::connectCommands()
+{
+    on(Add1, &QAction::triggered, &TAppForm::Button3Click);
+    on(Button3, &QPushButton::clicked, &TAppForm::Button3Click);
+    on(Button5, &QPushButton::clicked, &TAppForm::Button5Click);
+    on(ClearList1, &QAction::triggered, &TAppForm::ClearList1Click);
+    on(Exit1, &QAction::triggered, &TAppForm::Exit1Click);
+    on(ResettoDefaults1, &QAction::triggered, &TAppForm::ResettoDefaults1Click);
+    on(Help2, &QAction::triggered, &TAppForm::Help2Click);
+    on(RetrieveEpisodes1, &QAction::triggered, &TAppForm::ListBox1Click);
+    on(Copy1, &QAction::triggered, &TAppForm::Copy1Click);
+    on(Delete2, &QAction::triggered, &TAppForm::DeleteSelected1Click);
+    on(DeleteSelected1, &QAction::triggered, &TAppForm::DeleteSelected1Click);
+    on(DeleteAll1, &QAction::triggered, &TAppForm::DeleteAll1Click);
+    on(Button2, &QPushButton::clicked, &TAppForm::Button2Click);
+    on(BitBtn2, &QPushButton::clicked, &TAppForm::BitBtn2Click);
+    on(Button1, &QPushButton::clicked, &TAppForm::Button1Click);
+    on(Edit1, &QLineEdit::textChanged, &TAppForm::Edit1Change);
+    on(Timer1, &QTimer::timeout, &TAppForm::Timer1Timer);
+    on(ListBox1, &QTableView::clicked, &TAppForm::ListBox1Click);
+
+    connect(ListBox1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu2->popup(ListView1->viewport()->mapToGlobal(pos)); });
+}
+
+// ---- Window creation -------------------------------------------------------
+
+void TAppForm::FormCreate()
+{
+    m_identity = AppIdentity::fromVersionInfo(ReadVersionInfo(m_env.versionFile));
+    setWindowTitle(m_identity.title);
+    m_dataFolder = chooseDataFolder(m_env.programFolder, m_identity, m_env.configFolder);
+
+    // An unreadable settings file (not UTF-8, say) is thrown away and rebuilt.
+    m_settings = IniDocument(m_dataFolder + QLatin1String("settings.ini"));
+    try {
+        m_settings.load();
+    } catch (const AppError &) {
+        QFile::remove(m_settings.fileName());
+        m_settings = IniDocument(m_settings.fileName());
+    }
+
+    const QString saved = m_settings.value(kSection, kDownloadLocation);
+    if (!saved.isEmpty() && QFileInfo(saved).isDir())
+        Edit1->setText(saved);
+    if (Edit1->text().isEmpty())
+        Edit1->setText(m_env.desktopFolder);
+    m_rememberedFolder = Edit1->text();
+
+    const QString listFile = m_dataFolder + QLatin1String("list.txt");
+    if (QFileInfo::exists(listFile))
+        runCommand(*m_env.dialogs, this, [&] { ListBoxYukle(listFile); });
+    else
+        Timer1->start();
+}
+
+void TAppForm::Edit1Change()
+{
+    m_settings.setValue(kSection, kDownloadLocation, Edit1->text());
+    m_settings.save();
+}
+
+void TAppForm::Timer1Timer()
+{
+    Timer1->stop();
+    FetchPodcastList1->trigger();
+}
+
+void TAppForm::ResettoDefaults1Click()
+{
+    const auto answer = m_env.dialogs->ask(this, QStringLiteral("Restart Application?"),
+                                           QStringLiteral("Confirmation"), UserDialogs::Icon::Question,
+                                           QMessageBox::Yes | QMessageBox::No,
+                                           {QStringLiteral("Yes"), QStringLiteral("No")});
+    if (answer != QMessageBox::Yes)
+        return;
+    QFile::remove(m_dataFolder + QLatin1String("settings.ini"));
+    QFile::remove(m_dataFolder + QLatin1String("list.txt"));
+    QCoreApplication::processEvents();
+    if (m_env.restartProgram)
+        m_env.restartProgram();
+    close();
+    QCoreApplication::quit();
+}
+
+void TAppForm::Help2Click()
+{
+    try {
+        m_env.dialogs->openUrl(QUrl(onlineHelpUrl(m_identity.productName)));
+    } catch (...) {
+    }
+}
+
+void TAppForm::Exit1Click()
+{
+    close();
+}
+
+// ---- Download location -----------------------------------------------------
+
+void TAppForm::AddMyFolder(const QString &folder)
+{
+    if (isBlank(folder))
+        return;
+    m_rememberedFolder = folder;
+    Edit1->setText(folder);
+}
+
+void TAppForm::Button2Click()
+{
+    const auto chosen = m_env.dialogs->chooseFolder(this, QStringLiteral("Select folder:"), m_rememberedFolder);
+    if (!chosen)
+        return;
+    m_rememberedFolder = QDir::toNativeSeparators(QFileInfo(*chosen).absoluteFilePath());
+    AddMyFolder(m_rememberedFolder);
+}
+
+void TAppForm::BitBtn2Click()
+{
+    m_env.dialogs->openUrl(QUrl::fromLocalFile(Edit1->text()));
+}
+
+void TAppForm::Button1Click()
+{
+    Transcribe1->trigger();
+}
+
+QString TAppForm::statusText() const
+{
+    return StatusBar1->text();
+}
+
+void TAppForm::setStatusText(const QString &text)
+{
+    StatusBar1->setText(text);
+}
+
+// ---- Feed list ---------------------------------------------------------------
+
+void TAppForm::ListBoxYukle(const QString &fileName)
+{
+    m_feeds->append(readFeedListFile(fileName));
+}
+
+void TAppForm::ListBoxChange()
+{
+    writeFeedListFile(m_dataFolder + QLatin1String("list.txt"), m_feeds->urls());
+}
+
+QStringList TAppForm::feedUrls() const
+{
+    return m_feeds->urls();
+}
+
+QList<int> TAppForm::selectedFeedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ListBox1->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int TAppForm::currentFeedRow() const
+{
+    const QList<int> rows = selectedFeedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+void TAppForm::Button3Click()
+{
+    const auto entered = m_env.dialogs->inputText(this, QStringLiteral("RSS"), QStringLiteral("Please enter new RSS URL:"),
+                                                  QStringLiteral("http://"));
+    if (!entered)
+        return;
+    if (trimmedControls(*entered).isEmpty()) {
+        m_env.dialogs->message(this, QStringLiteral("Invalid RSS!"), QStringLiteral("RSS"), UserDialogs::Icon::Warning);
+        return;
+    }
+    m_feeds->append({*entered});
+    const QModelIndex added = m_feeds->index(m_feeds->rowCount() - 1, 0);
+    ListBox1->selectionModel()->setCurrentIndex(added, QItemSelectionModel::ClearAndSelect
+                                                           | QItemSelectionModel::Rows);
+    ListBox1->scrollTo(added);
+    ListBox1->setFocus();
+    ListBoxChange();
+    ListBox1Click();
+}
+
+void TAppForm::Button5Click()
+{
+    PopupUnderButton(Button5, PopupMenu3);
+}
+
+void TAppForm::PopupUnderButton(QPushButton *button, QMenu *menu)
+{
+    const auto ticks = [] { return quint32(QDeadlineTimer::current().deadline()); };
+    if (!m_popupGuard.mayOpen(button, menu, ticks()))
+        return;
+    menu->exec(button->mapToGlobal(QPoint(0, button->height())));
+    m_popupGuard.closed(button, menu, ticks());
+}
+
+void TAppForm::DeleteSelected1Click()
+{
+    m_feeds->removeRowsAt(selectedFeedRows());
+    ListBoxChange();
+}
+
+void TAppForm::DeleteAll1Click()
+{
+    m_feeds->setUrls({});
+    ListBoxChange();
+}
+
+void TAppForm::ClearList1Click()
+{
+    DeleteAll1Click();
+}
+
+void TAppForm::Copy1Click()
+{
+    const int row = currentFeedRow();
+    if (row < 0) {
+        m_env.dialogs->message(this, QStringLiteral("Please select RSS!"), QStringLiteral("Warning"),
+                               UserDialogs::Icon::Warning);
+        return;
+    }
+    m_env.dialogs->setClipboardText(m_feeds->urls().at(row));
+}
+
+// ---- Feed retrieval ----------------------------------------------------------
+
+void TAppForm::ListBox1Click()
+{
+    const int row = currentFeedRow();
+    if (row < 0)
+        return;
+}

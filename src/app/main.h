@@ -1,0 +1,150 @@
+#pragma once
+
+#include "app/popupguard.h"
+#include "app/settings.h"
+#include "app/userdialogs.h"
+#include "app/versioninfo.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+
+class EpisodeModel;
+class FeedListModel;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QTableView;
+class QTimer;
+
+// What the main window takes from the process around it. forThisProcess()
+// gives the real values; tests point the folders somewhere of their own.
+struct AppEnvironment {
+    UserDialogs *dialogs = nullptr;
+    QString versionFile;   // the executable whose version record gives the identity
+    QString programFolder; // the executable's folder, first choice for the data folder
+    QString configFolder;  // the per-user folder, second choice
+    QString desktopFolder; // the default download location
+    std::function<void()> restartProgram;
+
+    static AppEnvironment forThisProcess(UserDialogs &dialogs);
+};
+
+// The main window: the feed list above, the episode list below, the download
+// location, the Download and Transcribe buttons, and every command's handler.
+class TAppForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // Builds the window and runs window creation (FormCreate). Throws AppError
+    // when the program's version record cannot be read.
+    explicit TAppForm(AppEnvironment env, QWidget *parent = nullptr);
+    ~TAppForm() override;
+
+    // Window creation: identity, data folder, settings, download location, feed list.
+    void FormCreate();
+
+    const AppIdentity &identity() const { return m_identity; }
+    const QString &dataFolder() const { return m_dataFolder; }
+    IniDocument &settings() { return m_settings; }
+    QString rememberedFolder() const { return m_rememberedFolder; }
+    QString statusText() const;
+    void setStatusText(const QString &text);
+    UserDialogs &dialogs() { return *m_env.dialogs; }
+
+    // The feed list.
+    void ListBoxYukle(const QString &fileName);
+    void ListBoxChange();
+    QStringList feedUrls() const;
+    QList<int> selectedFeedRows() const;
+    // The first selected row in list order, or -1.
+    int currentFeedRow() const;
+
+    void AddMyFolder(const QString &folder);
+    // Opens a popup menu under a button; refuses to reopen it when the click
+    // that closed it landed on the same button (within 100 ms).
+    void PopupUnderButton(QPushButton *button, QMenu *menu);
+
+    // Handlers.
+    void Edit1Change();
+    void Timer1Timer();
+    void ResettoDefaults1Click();
+    void Help2Click();
+    void Exit1Click();
+    void Button2Click();
+    void BitBtn2Click();
+    void Button1Click();
+    void Button3Click();
+    void Button5Click();
+    void DeleteSelected1Click();
+    void DeleteAll1Click();
+    void ClearList1Click();
+    void Copy1Click();
+    void ListBox1Click();
+
+    // Controls, by name.
+    QWidget *Panel1 = nullptr;
+    QPushButton *Button3 = nullptr;
+    QPushButton *Button5 = nullptr;
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TabSheet1 = nullptr;
+    QTableView *ListBox1 = nullptr;
+    QSplitter *Splitter1 = nullptr;
+    QTabWidget *PageControl2 = nullptr;
+    QWidget *TabSheet2 = nullptr;
+    QTableView *ListView1 = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QWidget *Panel3 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QPushButton *BitBtn2 = nullptr;
+    QWidget *Panel2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPushButton *BitBtn1 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QLabel *StatusBar1 = nullptr;
+
+    QMenu *File1 = nullptr, *Edit2 = nullptr, *Settings1 = nullptr, *Help1 = nullptr;
+    QAction *Add1 = nullptr, *ClearList1 = nullptr, *FetchPodcastList1 = nullptr, *Exit1 = nullptr;
+    QAction *Find1 = nullptr, *FindNext1 = nullptr;
+    QAction *ResettoDefaults1 = nullptr;
+    QAction *Help2 = nullptr, *UpdateNotifications1 = nullptr, *UpdateNotificationsBar = nullptr,
+            *SendFeedback1 = nullptr, *About1 = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *RetrieveEpisodes1 = nullptr, *Copy1 = nullptr, *Delete2 = nullptr, *DisplayRSS1 = nullptr;
+    QMenu *PopupMenu2 = nullptr;
+    QAction *Download1 = nullptr, *Transcribe1 = nullptr, *CopyTitle1 = nullptr, *MenuItem1 = nullptr,
+            *CopyDate1 = nullptr, *DeselectAll1 = nullptr, *SelectAll1 = nullptr;
+    QMenu *PopupMenu3 = nullptr;
+    QAction *DeleteSelected1 = nullptr, *DeleteAll1 = nullptr;
+
+    QTimer *TimerChecker = nullptr;
+    QTimer *Timer1 = nullptr;
+
+    FeedListModel *feedModel() const { return m_feeds; }
+    EpisodeModel *episodeModel() const { return m_episodes; }
+
+private:
+    void buildWindow();
+    void buildMenus();
+    void connectCommands();
+    // Connects a signal to a handler run under the application-wide error handler.
+    template <typename Sender, typename Signal> void on(Sender *sender, Signal signal, void (TAppForm::*handler)());
+    void guarded(void (TAppForm::*handler)());
+
+    AppEnvironment m_env;
+    AppIdentity m_identity;
+    QString m_dataFolder;
+    IniDocument m_settings;
+    QString m_rememberedFolder;
+    FeedListModel *m_feeds = nullptr;
+    EpisodeModel *m_episodes = nullptr;
+    PopupGuard m_popupGuard;
+};
