@@ -1,0 +1,338 @@
+// Logic of the application shell that needs no window: text decoding and the
+// feed list file, the settings file, the data folder, the version record, the
+// popup guard and the error box text.
+#include "app/datafolder.h"
+#include "app/errors.h"
+#include "app/popupguard.h"
+#include "app/settings.h"
+#include "app/textcodec.h"
+#include "app/versioninfo.h"
+#include "feeds/feedlistfile.h"
+#include "platform/folders.h"
+#include "platform/namedmutex.h"
+#include "services/makerserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class TestAppCore : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void errorBoxText_data();
+    void errorBoxText();
+
+    void feedListReading_data();
+    void feedListReading();
+    void feedListRoundTrip();
+    void feedListBadInput_data();
+    void feedListBadInput();
+
+    void settingsFormat();
+    void settingsReading();
+    void settingsInvalidUtf8_data();
+    void settingsInvalidUtf8();
+    void settingsOwnerOnlyAndAtomic();
+
+    void dataFolder();
+    void versionRecord();
+    void versionRecordMissing();
+    void popupGuard();
+    void makerHost();
+    void namedMutex();
+};
+
+void TestAppCore::errorBoxText_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("letter") << "Connection refused" << "Connection refused.";
+    QTest::newRow("exclamation") << "Invalid RSS!" << "Invalid RSS!";
+    QTest::newRow("parenthesis") << "failed (404)" << "failed (404)";
+    QTest::newRow("full stop") << "Done." << "Done.";
+    QTest::newRow("digit") << "HTTP/1.1 404" << "HTTP/1.1 404.";
+    QTest::newRow("slash is above the full stop") << "path/" << "path/.";
+    QTest::newRow("comma is below") << "a," << "a,";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestAppCore::errorBoxText()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(::errorBoxText(message), shown);
+}
+
+void TestAppCore::feedListReading_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");
+    const QStringList ab{"a", "b"};
+    QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("bom only") << QByteArray("\xEF\xBB\xBF") << QStringList();
+    QTest::newRow("utf8 bom crlf") << QByteArray("\xEF\xBB\xBF" "a\r\nb\r\n") << ab;
+    QTest::newRow("lf") << QByteArray("a\nb\n") << ab;
+    QTest::newRow("lone cr") << QByteArray("a\rb") << ab;
+    QTest::newRow("mixed, no final break") << QByteArray("a\r\n\rb") << ab;
+    QTest::newRow("empty lines dropped") << QByteArray("\r\n\r\na\n\n\nb\r\n\r\n") << ab;
+    QTest::newRow("blank line kept") << QByteArray("a\n   \nb\n") << QStringList{"a", "   ", "b"};
+    QTest::newRow("blanks around kept") << QByteArray(" http://x \r\n") << QStringList{" http://x "};
+    QTest::newRow("nul ends the text") << QByteArray("a\nb\0c\nd\n", 8) << QStringList{"a", "b"};
+    QTest::newRow("utf8 without bom") << QByteArray("http://é.example/ü\n") << QStringList{u"http://é.example/ü"_qs};
+    QTest::newRow("windows-1252 accents") << QByteArray("caf\xE9\r\n\x80uro\r\n")
+                                          << QStringList{u"café"_qs, u"€uro"_qs};
+    QTest::newRow("utf16le bom") << QByteArray("\xFF\xFE" "a\0\r\0\n\0b\0", 10) << ab;
+    QTest::newRow("utf16be bom") << QByteArray("\xFE\xFF\0a\0\n\0b", 8) << ab;
+    QTest::newRow("utf8 bom, invalid after it") << QByteArray("\xEF\xBB\xBF" "a\xFF\nb")
+                                                << QStringList{u"a\uFFFD"_qs, "b"};
+}
+
+void TestAppCore::feedListReading()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("list.txt");
+    writeBytes(path, bytes);
+    QCOMPARE(readFeedListFile(path), rows);
+}
+
+void TestAppCore::feedListRoundTrip()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("list.txt");
+    // Written by another editor: LF line ends, an empty line, Windows-1252 text.
+    writeBytes(path, QByteArray("http://a.example/caf\xE9\n\n  \nhttp://b.example\n"));
+    const QStringList rows = readFeedListFile(path);
+    writeFeedListFile(path, rows);
+    QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF" "http://a.example/caf\xC3\xA9\r\n  \r\nhttp://b.example\r\n"));
+    QCOMPARE(readFeedListFile(path), rows);
+
+    writeFeedListFile(path, {});
+    QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF"));
+
+    // A folder in the way of the file: the error carries the file's name.
+    QDir(dir.path()).mkdir("blocked.txt");
+    QVERIFY_THROWS_EXCEPTION(AppError, writeFeedListFile(dir.filePath("blocked.txt"), {"x"}));
+    QVERIFY_THROWS_EXCEPTION(AppError, readFeedListFile(dir.filePath("absent.txt")));
+}
+
+void TestAppCore::feedListBadInput_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("rows");
+    QByteArray binary(4096, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919 + 13) & 0xff);
+    QTest::newRow("binary") << binary << -1;
+    QByteArray huge;
+    huge.reserve(30 * 1000 * 1000);
+    for (int i = 0; i < 600000; ++i)
+        huge += "http://feeds.example/podcast/" + QByteArray::number(i) + "/rss.xml?lang=en&x=yyyyy\r\n";
+    QTest::newRow("tens of MB") << huge << 600000;
+    QTest::newRow("truncated utf8 sequence") << QByteArray("http://a\r\nhttp://\xC3") << 2;
+    QTest::newRow("odd utf16 length") << QByteArray("\xFF\xFE" "a\0\n\0b", 7) << 2;
+}
+
+void TestAppCore::feedListBadInput()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("list.txt");
+    writeBytes(path, bytes);
+    const QStringList read = readFeedListFile(path);
+    if (rows >= 0)
+        QCOMPARE(read.size(), rows);
+    for (const QString &row : read)
+        QVERIFY(!row.isEmpty() && !row.contains(QChar(u'\r')) && !row.contains(QChar(u'\n')));
+}
+
+void TestAppCore::settingsFormat()
+{
+    QTemporaryDir dir;
+    IniDocument ini(dir.filePath("settings.ini"));
+    ini.setValue("Settings", "DownloadLocation", "/home/u/Desktop");
+    ini.setValue("Settings", "OpenAIKey", "sk-1");
+    ini.setValue("settings", "downloadlocation", "/home/u/Müzik"); // same key, other case
+    ini.save();
+    QCOMPARE(readAll(ini.fileName()),
+             QByteArray("\xEF\xBB\xBF[Settings]\r\nDownloadLocation=/home/u/M\xC3\xBCzik\r\nOpenAIKey=sk-1\r\n\r\n"));
+}
+
+void TestAppCore::settingsReading()
+{
+    IniDocument ini;
+    QVERIFY(ini.parse("; a comment\n   ;another\n[SETTINGS]\nopenaikey=sk=with=equals\n"
+                      "downloadlocation = /tmp/x \nnot a pair\n[Other]\nK=v\n"));
+    QCOMPARE(ini.value("Settings", "OpenAIKey"), "sk=with=equals");
+    QCOMPARE(ini.value("settings", "DownloadLocation"), " /tmp/x ");
+    QCOMPARE(ini.value("Settings", "Missing", "dflt"), "dflt");
+    QCOMPARE(ini.value("other", "k"), "v");
+    // Keys stay in the order first stored, under the spelling first seen.
+    ini.setValue("Settings", "New", "n");
+    QCOMPARE(ini.serialize(), QByteArray("\xEF\xBB\xBF[SETTINGS]\r\nopenaikey=sk=with=equals\r\n"
+                                         "downloadlocation= /tmp/x \r\nNew=n\r\n\r\n[Other]\r\nK=v\r\n\r\n"));
+}
+
+void TestAppCore::settingsInvalidUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("windows-1252 accent") << QByteArray("[Settings]\r\nDownloadLocation=C:\\M\xFCzik\r\n");
+    QTest::newRow("utf16") << QByteArray("\xFF\xFE[\0S\0]\0", 8);
+    QTest::newRow("binary") << QByteArray("\x00\xFF\xFE\x80\x81", 5);
+}
+
+void TestAppCore::settingsInvalidUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    IniDocument ini(dir.filePath("settings.ini"));
+    writeBytes(ini.fileName(), bytes);
+    QVERIFY_THROWS_EXCEPTION(AppError, ini.load());
+}
+
+void TestAppCore::settingsOwnerOnlyAndAtomic()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    writeBytes(path, "old");
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
+                                    | QFileDevice::ReadGroup);
+    IniDocument ini(path);
+    ini.setValue("Settings", "OpenAIKey", "secret");
+    ini.save();
+    QCOMPARE(QFile::permissions(path) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"settings.ini"});
+
+    const QString fresh = dir.filePath("fresh.ini");
+    IniDocument(fresh).save();
+    QCOMPARE(QFile::permissions(fresh) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+}
+
+void TestAppCore::dataFolder()
+{
+    QTemporaryDir program, config;
+    AppIdentity id;
+    id.companyName = "ZANTERO";
+    id.productName = "Morvane";
+
+    QVERIFY(IsFolderWritable(program.path()));
+    QVERIFY(!QFile::exists(program.filePath("chk.tmp")));
+    QCOMPARE(chooseDataFolder(program.path(), id, config.path()), program.path() + "/");
+    QVERIFY(!QFile::exists(config.filePath("ZANTERO")));
+
+    // A chk.tmp in the way: the per-user folder is used and created, and the
+    // file in the way is left alone.
+    writeBytes(program.filePath("chk.tmp"), "mine");
+    QVERIFY(!IsFolderWritable(program.path()));
+    QCOMPARE(chooseDataFolder(program.path(), id, config.path()), config.path() + "/ZANTERO/Morvane/");
+    QVERIFY(QFileInfo(config.filePath("ZANTERO/Morvane")).isDir());
+    QCOMPARE(readAll(program.filePath("chk.tmp")), QByteArray("mine"));
+    // Created folders that exist already are fine.
+    QCOMPARE(chooseDataFolder(program.path(), id, config.path()), config.path() + "/ZANTERO/Morvane/");
+
+    QVERIFY(!IsFolderWritable(program.filePath("does/not/exist")));
+}
+
+void TestAppCore::versionRecord()
+{
+    const VersionInfo info = ReadVersionInfo(QCoreApplication::applicationFilePath());
+    QCOMPARE(info.strings.CompanyName, "ZANTERO");
+    QCOMPARE(info.strings.ProductName, "Morvane");
+    QCOMPARE(info.strings.FileDescription, "Morvane");
+    QCOMPARE(info.strings.InternalName, "Morvane");
+    QCOMPARE(info.strings.FileVersion, "3.1.0.0");
+    QCOMPARE(info.strings.ProductVersion, "3.1.0.0");
+    QCOMPARE(info.strings.LegalCopyright, QString());
+    QCOMPARE(info.fileVersionMS, quint32(3u << 16 | 1u));
+    QCOMPARE(info.fileVersionLS, quint32(0));
+    const AppIdentity id = AppIdentity::fromVersionInfo(info);
+    QCOMPARE(id.title, "ZANTERO - Morvane");
+    QCOMPARE(id.version, "3.1");
+
+    VersionInfo other;
+    other.fileVersionMS = 12u << 16 | 345u;
+    QCOMPARE(AppIdentity::fromVersionInfo(other).version, "12.345");
+}
+
+void TestAppCore::versionRecordMissing()
+{
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("text"), "not an executable");
+    writeBytes(dir.filePath("truncated"), readAll(QCoreApplication::applicationFilePath()).left(100));
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("text")));
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("truncated")));
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("absent")));
+    // An executable without a record: the shell.
+    QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo("/bin/sh"));
+}
+
+void TestAppCore::popupGuard()
+{
+    int button = 0, menu = 0, otherButton = 0;
+    PopupGuard guard;
+    QVERIFY(guard.mayOpen(&button, &menu, 1000));
+    guard.closed(&button, &menu, 1000);
+    QVERIFY(guard.mayOpen(&otherButton, &menu, 1010)); // another button opens
+    QVERIFY(!guard.mayOpen(&button, &menu, 1099));     // the closing click
+    QVERIFY(guard.mayOpen(&button, &menu, 1099));      // refused once only
+    guard.closed(&button, &menu, 2000);
+    QVERIFY(guard.mayOpen(&button, &menu, 2100)); // 100 ms is late enough
+    // Across the wrap-around of the 32-bit tick count.
+    guard.closed(&button, &menu, 0xFFFFFFF0u);
+    QVERIFY(!guard.mayOpen(&button, &menu, 0x00000010u));
+    guard.closed(&button, &menu, 0xFFFFFFF0u);
+    QVERIFY(guard.mayOpen(&button, &menu, 0x00000060u));
+}
+
+void TestAppCore::makerHost()
+{
+    const QByteArray saved = qgetenv("MORVANE_MAKER_HOST");
+    qunsetenv("MORVANE_MAKER_HOST");
+    QVERIFY(::makerHost().endsWith(".example"));
+    qputenv("MORVANE_MAKER_HOST", "127.0.0.1:8080");
+    QCOMPARE(onlineHelpUrl("Morvane"), "http://127.0.0.1:8080/help/morvane/");
+    QCOMPARE(onlineHelpUrl("Big Pod Tool"), "http://127.0.0.1:8080/help/big-pod-tool/");
+    qputenv("MORVANE_MAKER_HOST", saved);
+}
+
+void TestAppCore::namedMutex()
+{
+    QTemporaryDir runtime;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    {
+        NamedMutex first("ZANTERO_Morvane");
+        NamedMutex second("ZANTERO_Morvane"); // a second copy still starts
+        QVERIFY(first.isHeld());
+        QVERIFY(second.isHeld());
+        QCOMPARE(first.path(), runtime.filePath("ZANTERO_Morvane.lock"));
+    }
+    qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+QTEST_GUILESS_MAIN(TestAppCore)
+#include "tst_appcore.moc"
