@@ -1,0 +1,534 @@
+// The main window as the user meets it: start-up, the settings file, the
+// download location, the feed list commands, the menus and the error handler.
+#include "app/main.h"
+#include "feeds/feedlistmodel.h"
+#include "scripteddialogs.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using Icon = UserDialogs::Icon;
+using Box = ScriptedDialogs::Box;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray settingsBytes(const QString &location)
+{
+    return QByteArray("\xEF\xBB\xBF[Settings]\r\nDownloadLocation=") + location.toUtf8() + "\r\n\r\n";
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void firstStart();
+    void startWithList();
+    void invalidSettingsRebuilt();
+    void savedLocation_data();
+    void savedLocation();
+    void dataFolderInTheWay();
+    void typingSavesEveryChange();
+    void unwritableSettingsReportedPerChange();
+
+    void layoutAndMenus();
+    void disabledUntilBuilt();
+    void shortcuts();
+
+    void addFeed_data();
+    void addFeed();
+    void addFeedCancelled();
+    void addFeedKeepsSelectionOnNewRow();
+    void deleteSelected();
+    void deleteAllAndClear_data();
+    void deleteAllAndClear();
+    void copyUrl();
+    void listSaveFailureReachesErrorHandler();
+    void deleteButtonMenuOpensUnderButton();
+
+    void folderPicker();
+    void explore();
+    void onlineHelp();
+    void resetAnsweredNo();
+    void resetAnsweredYes();
+
+private:
+    std::unique_ptr<TAppForm> makeWindow();
+    QString dataFile(const char *name) const { return m_program->filePath(QLatin1String(name)); }
+    void selectFeeds(TAppForm &w, const QList<int> &rows);
+
+    ScriptedDialogs m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_program, m_config, m_desktop;
+    bool m_restarted = false;
+};
+
+void TestMainWindow::init()
+{
+    m_program = std::make_unique<QTemporaryDir>();
+    m_config = std::make_unique<QTemporaryDir>();
+    m_desktop = std::make_unique<QTemporaryDir>();
+    m_restarted = false;
+}
+
+void TestMainWindow::cleanup()
+{
+    m_dialogs.verifyDone();
+}
+
+std::unique_ptr<TAppForm> TestMainWindow::makeWindow()
+{
+    AppEnvironment env;
+    env.dialogs = &m_dialogs;
+    env.versionFile = QCoreApplication::applicationFilePath();
+    env.programFolder = m_program->path();
+    env.configFolder = m_config->path();
+    env.desktopFolder = m_desktop->path();
+    env.restartProgram = [this] { m_restarted = true; };
+    return std::make_unique<TAppForm>(env);
+}
+
+void TestMainWindow::selectFeeds(TAppForm &w, const QList<int> &rows)
+{
+    w.ListBox1->clearSelection();
+    for (int row : rows)
+        w.ListBox1->selectionModel()->select(w.feedModel()->index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void TestMainWindow::firstStart()
+{
+    auto w = makeWindow();
+    QCOMPARE(w->windowTitle(), "ZANTERO - Morvane");
+    QCOMPARE(w->dataFolder(), m_program->path() + "/");
+    QCOMPARE(w->Edit1->text(), m_desktop->path());
+    QCOMPARE(w->rememberedFolder(), m_desktop->path());
+    // settings.ini exists at once, holding the Desktop, readable by its owner only.
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
+    QCOMPARE(QFile::permissions(dataFile("settings.ini")) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    // No list.txt: the one-shot first-run timer is armed, and start-up writes no list.
+    QVERIFY(w->Timer1->isActive());
+    QCOMPARE(w->Timer1->interval(), 100);
+    QVERIFY(!QFile::exists(dataFile("list.txt")));
+    QTRY_VERIFY(!w->Timer1->isActive());
+    QVERIFY(!QFile::exists(dataFile("chk.tmp")));
+}
+
+void TestMainWindow::startWithList()
+{
+    writeBytes(dataFile("list.txt"), "http://a.example/feed\nhttp://b.example/feed\n");
+    auto w = makeWindow();
+    QCOMPARE(w->feedUrls(), (QStringList{"http://a.example/feed", "http://b.example/feed"}));
+    QVERIFY(!w->Timer1->isActive());
+    // Start-up never writes list.txt.
+    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("http://a.example/feed\nhttp://b.example/feed\n"));
+
+    // An empty list.txt still counts as not the first run.
+    writeBytes(dataFile("list.txt"), "");
+    auto second = makeWindow();
+    QVERIFY(second->feedUrls().isEmpty());
+    QVERIFY(!second->Timer1->isActive());
+}
+
+void TestMainWindow::invalidSettingsRebuilt()
+{
+    QDir(m_program->path()).mkdir("Müzik");
+    // Saved by another editor in Windows-1252: not UTF-8, so thrown away.
+    writeBytes(dataFile("settings.ini"), "[Settings]\r\nDownloadLocation=" + m_program->path().toUtf8()
+                                             + "/M\xFCzik\r\nOpenAIKey=sk-x\r\n");
+    auto w = makeWindow(); // no message: cleanup() checks that no box was shown
+    QCOMPARE(w->Edit1->text(), m_desktop->path());
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
+    QCOMPARE(w->settings().value("Settings", "OpenAIKey"), QString());
+}
+
+void TestMainWindow::savedLocation_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("existing folder") << "folder" << true;
+    QTest::newRow("link to a folder") << "link" << true;
+    QTest::newRow("missing folder") << "gone" << false;
+    QTest::newRow("a file, not a folder") << "file" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestMainWindow::savedLocation()
+{
+    QFETCH(QString, saved);
+    QFETCH(bool, kept);
+    QTemporaryDir places;
+    QDir(places.path()).mkdir("folder");
+    QFile::link(places.filePath("folder"), places.filePath("link"));
+    writeBytes(places.filePath("file"), "x");
+    const QString location = saved.isEmpty() ? QString() : places.filePath(saved);
+    writeBytes(dataFile("settings.ini"), settingsBytes(location) + "[Other]\r\nKey=kept\r\n");
+
+    auto w = makeWindow();
+    const QString expected = kept ? location : m_desktop->path();
+    QCOMPARE(w->Edit1->text(), expected);
+    QCOMPARE(w->rememberedFolder(), expected);
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(expected) + "[Other]\r\nKey=kept\r\n\r\n");
+}
+
+void TestMainWindow::dataFolderInTheWay()
+{
+    writeBytes(dataFile("chk.tmp"), "someone else's");
+    auto w = makeWindow();
+    const QString perUser = m_config->path() + "/ZANTERO/Morvane/";
+    QCOMPARE(w->dataFolder(), perUser);
+    QCOMPARE(readAll(perUser + "settings.ini"), settingsBytes(m_desktop->path()));
+    QVERIFY(!QFile::exists(dataFile("settings.ini")));
+}
+
+void TestMainWindow::typingSavesEveryChange()
+{
+    auto w = makeWindow();
+    w->Edit1->clear();
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(QString()));
+    QTest::keyClicks(w->Edit1, "/tm");
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes("/tm"));
+    QTest::keyClick(w->Edit1, 'p');
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes("/tmp"));
+    // The folder picker's remembered folder does not follow the typing.
+    QCOMPARE(w->rememberedFolder(), m_desktop->path());
+}
+
+void TestMainWindow::unwritableSettingsReportedPerChange()
+{
+    auto w = makeWindow();
+    QFile::remove(dataFile("settings.ini"));
+    QDir(m_program->path()).mkdir("settings.ini"); // a folder in the way of the file
+    QTest::keyClicks(w->Edit1, "ab");
+    for (int i = 0; i < 2; ++i) {
+        const Box box = m_dialogs.takeBox();
+        QCOMPARE(box.title, "Morvane");
+        QCOMPARE(box.icon, Icon::Error);
+        QVERIFY2(box.text.contains("settings.ini"), qPrintable(box.text));
+        QVERIFY(box.text.endsWith('.'));
+    }
+    QCOMPARE(w->Edit1->text(), m_desktop->path() + "ab"); // the program goes on
+}
+
+void TestMainWindow::layoutAndMenus()
+{
+    auto w = makeWindow();
+    QCOMPARE(w->Button3->text(), "Add RSS...");
+    QCOMPARE(w->Button3->size(), QSize(130, 30));
+    QCOMPARE(w->Button5->text(), "Delete");
+    QCOMPARE(w->BitBtn2->text(), "Explore");
+    QCOMPARE(w->BitBtn1->text(), "Download");
+    QVERIFY(w->BitBtn1->font().bold());
+    QCOMPARE(w->Button1->text(), "Transcribe");
+    QCOMPARE(w->Label1->text(), "Download Location:");
+    QCOMPARE(w->Edit1->width(), 281);
+    QCOMPARE(w->PageControl1->tabText(0), "RSS Feeds");
+    QCOMPARE(w->PageControl2->tabText(0), "Downloadable Episodes");
+    QVERIFY(w->ProgressBar1->isHidden());
+    QCOMPARE(w->ProgressBar1->maximum(), 100);
+    QVERIFY(w->ListBox1->horizontalHeader()->isHidden());
+    QCOMPARE(w->ListView1->model()->columnCount(), 4);
+    const QStringList headers{"Title", "URL", "Date", "Status"};
+    for (int c = 0; c < 4; ++c)
+        QCOMPARE(w->ListView1->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+    QCOMPARE(w->ListView1->columnWidth(0), 150);
+    QCOMPARE(w->ListView1->columnWidth(3), 100);
+    QCOMPARE(w->TimerChecker->interval(), 1000);
+
+    // Menus with their separators, in order ("-" is a separator).
+    auto texts = [](QMenu *menu) {
+        QStringList out;
+        for (QAction *a : menu->actions())
+            out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    };
+    QStringList bar;
+    for (QAction *a : w->menuBar()->actions())
+        bar << a->text();
+    QCOMPARE(bar, (QStringList{"Podcast", "Edit", "Settings", "Help"}));
+    QCOMPARE(texts(w->File1), (QStringList{"Add RSS...", "-", "Clear Podcast List", "Fetch Podcast List", "-", "Exit"}));
+    QCOMPARE(texts(w->Edit2), (QStringList{"Find...", "Find Next"}));
+    QCOMPARE(texts(w->Settings1), (QStringList{"Reset to Defaults..."}));
+    QCOMPARE(texts(w->Help1),
+             (QStringList{"Online Help", "-", "Update Notifications", "-", "Send Feedback...", "About..."}));
+    QCOMPARE(texts(w->PopupMenu1), (QStringList{"Retrieve Episodes", "-", "Copy URL", "Delete", "-", "View Source..."}));
+    QCOMPARE(texts(w->PopupMenu2), (QStringList{"Download", "Transcribe", "-", "Copy Title", "Copy URL", "Copy Date", "-",
+                                                "Deselect All", "Select All"}));
+    QCOMPARE(texts(w->PopupMenu3), (QStringList{"Delete Selected", "Delete All"}));
+    QVERIFY(w->UpdateNotifications1->isCheckable());
+    QVERIFY(w->UpdateNotifications1->isChecked());
+    QVERIFY(!w->UpdateNotifications1->isEnabled());
+    QCOMPARE(w->Help1->actions().at(3), w->UpdateNotificationsBar);
+    QCOMPARE(w->Exit1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
+    QCOMPARE(w->Help2->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(w->FindNext1->shortcut(), QKeySequence(Qt::Key_F3));
+    for (QAction *a : {w->Add1, w->Exit1, w->Find1, w->Help2, w->SendFeedback1, w->About1, w->Download1, w->Transcribe1})
+        QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
+    QVERIFY(!w->Button2->icon().isNull());
+}
+
+void TestMainWindow::disabledUntilBuilt()
+{
+    // Commands that are not there yet are disabled rather than pretending to work.
+    auto w = makeWindow();
+    for (QAction *a : {w->FetchPodcastList1, w->SendFeedback1, w->About1, w->Download1, w->Transcribe1}) {
+        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        a->trigger(); // nothing happens, nothing is shown
+    }
+    w->Button1->click(); // performs the disabled Transcribe item
+}
+
+void TestMainWindow::shortcuts()
+{
+    qputenv("MORVANE_MAKER_HOST", "127.0.0.1:9");
+    auto w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->ListView1->setFocus();
+    QTest::keyClick(w.get(), Qt::Key_F1);
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl("http://127.0.0.1:9/help/morvane/"));
+    QSignalSpy closed(w->Exit1, &QAction::triggered);
+    QTest::keyClick(w->Edit1, Qt::Key_F4, Qt::AltModifier);
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!w->isVisible());
+}
+
+void TestMainWindow::addFeed_data()
+{
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<bool>("added");
+    QTest::newRow("url") << "http://feeds.example/pod" << true;
+    QTest::newRow("blanks kept") << "  http://feeds.example/pod  " << true;
+    QTest::newRow("initial text unchanged") << "http://" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("blanks and controls") << " \t \x01 " << false;
+}
+
+void TestMainWindow::addFeed()
+{
+    QFETCH(QString, entered);
+    QFETCH(bool, added);
+    writeBytes(dataFile("list.txt"), "http://old.example\n");
+    auto w = makeWindow();
+    m_dialogs.answerInput(entered);
+    w->Button3->click();
+    QCOMPARE(m_dialogs.lastInputTitle, "RSS");
+    QCOMPARE(m_dialogs.lastInputPrompt, "Please enter new RSS URL:");
+    QCOMPARE(m_dialogs.lastInputInitial, "http://");
+    if (!added) {
+        QCOMPARE(m_dialogs.takeBox(), (Box{"Invalid RSS!", "RSS", Icon::Warning, {}}));
+        QCOMPARE(w->feedUrls(), QStringList{"http://old.example"});
+        QCOMPARE(readAll(dataFile("list.txt")), QByteArray("http://old.example\n"));
+        return;
+    }
+    QCOMPARE(w->feedUrls(), (QStringList{"http://old.example", entered}));
+    QCOMPARE(w->currentFeedRow(), 1);
+    QCOMPARE(readAll(dataFile("list.txt")), "\xEF\xBB\xBFhttp://old.example\r\n" + entered.toUtf8() + "\r\n");
+}
+
+void TestMainWindow::addFeedCancelled()
+{
+    auto w = makeWindow();
+    m_dialogs.answerInput(std::nullopt);
+    w->Add1->trigger(); // the menu item performs the button
+    QVERIFY(w->feedUrls().isEmpty());
+    QVERIFY(!QFile::exists(dataFile("list.txt")));
+}
+
+void TestMainWindow::addFeedKeepsSelectionOnNewRow()
+{
+    writeBytes(dataFile("list.txt"), "http://a\nhttp://b\n");
+    auto w = makeWindow();
+    selectFeeds(*w, {0, 1});
+    m_dialogs.answerInput(QStringLiteral("http://c"));
+    w->Button3->click();
+    QCOMPARE(w->selectedFeedRows(), QList<int>{2});
+}
+
+void TestMainWindow::deleteSelected()
+{
+    writeBytes(dataFile("list.txt"), "r0\nr1\nr2\nr3\nr4\n");
+    auto w = makeWindow();
+    selectFeeds(*w, {0, 2, 3});
+    w->DeleteSelected1->trigger();
+    QCOMPARE(w->feedUrls(), (QStringList{"r1", "r4"}));
+    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
+
+    // With nothing selected the list stays and the file is still rewritten.
+    QFile::remove(dataFile("list.txt"));
+    w->ListBox1->clearSelection();
+    w->Delete2->trigger();
+    QCOMPARE(w->feedUrls(), (QStringList{"r1", "r4"}));
+    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
+}
+
+void TestMainWindow::deleteAllAndClear_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("list");
+    QTest::newRow("Delete All") << "DeleteAll1" << QByteArray("a\nb\n");
+    QTest::newRow("Clear Podcast List") << "ClearList1" << QByteArray("a\nb\n");
+    QTest::newRow("Delete All on an empty list") << "DeleteAll1" << QByteArray();
+}
+
+void TestMainWindow::deleteAllAndClear()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, list);
+    writeBytes(dataFile("list.txt"), list);
+    auto w = makeWindow();
+    selectFeeds(*w, {});
+    w->findChild<QAction *>(command)->trigger();
+    QVERIFY(w->feedUrls().isEmpty());
+    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBF"));
+}
+
+void TestMainWindow::copyUrl()
+{
+    writeBytes(dataFile("list.txt"), "http://a\nhttp://b\nhttp://c\n");
+    auto w = makeWindow();
+    w->Copy1->trigger();
+    QCOMPARE(m_dialogs.takeBox(), (Box{"Please select RSS!", "Warning", Icon::Warning, {}}));
+    selectFeeds(*w, {2, 1});
+    w->Copy1->trigger();
+    QCOMPARE(m_dialogs.takeClipboard(), "http://b");
+}
+
+void TestMainWindow::listSaveFailureReachesErrorHandler()
+{
+    writeBytes(dataFile("list.txt"), "a\nb\n");
+    auto w = makeWindow();
+    QFile::remove(dataFile("list.txt"));
+    QDir(m_program->path()).mkdir("list.txt");
+    selectFeeds(*w, {0});
+    w->DeleteSelected1->trigger();
+    const Box box = m_dialogs.takeBox();
+    QCOMPARE(box.title, "Morvane");
+    QCOMPARE(box.icon, Icon::Error);
+    QVERIFY2(box.text.contains("list.txt"), qPrintable(box.text));
+    QCOMPARE(w->feedUrls(), QStringList{"b"}); // the list on screen keeps the change
+}
+
+void TestMainWindow::deleteButtonMenuOpensUnderButton()
+{
+    auto w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    QPoint shownAt;
+    connect(w->PopupMenu3, &QMenu::aboutToShow, this, [&] {
+        QTimer::singleShot(0, w->PopupMenu3, [&] {
+            shownAt = w->PopupMenu3->pos();
+            w->PopupMenu3->close();
+        });
+    });
+    w->Button5->click(); // returns once the menu has closed
+    QCOMPARE(shownAt, w->Button5->mapToGlobal(QPoint(0, w->Button5->height())));
+}
+
+void TestMainWindow::folderPicker()
+{
+    auto w = makeWindow();
+    QTemporaryDir picked;
+    m_dialogs.answerFolder(std::nullopt);
+    w->Button2->click();
+    QCOMPARE(m_dialogs.lastFolderTitle, "Select folder:");
+    QCOMPARE(m_dialogs.lastFolderStart, m_desktop->path());
+    QCOMPARE(w->Edit1->text(), m_desktop->path());
+
+    QTest::keyClicks(w->Edit1, "typed");
+    m_dialogs.answerFolder(picked.path());
+    w->Button2->click();
+    QCOMPARE(m_dialogs.lastFolderStart, m_desktop->path()); // typing did not move it
+    QCOMPARE(w->Edit1->text(), picked.path());
+    QCOMPARE(w->rememberedFolder(), picked.path());
+    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(picked.path()));
+
+    // AddMyFolder ignores a blank folder.
+    w->AddMyFolder(" \t ");
+    QCOMPARE(w->Edit1->text(), picked.path());
+}
+
+void TestMainWindow::explore()
+{
+    auto w = makeWindow();
+    w->BitBtn2->click();
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl::fromLocalFile(m_desktop->path()));
+    w->Edit1->clear();
+    w->BitBtn2->click(); // an empty path is handed on; nothing is shown
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl::fromLocalFile(QString()));
+}
+
+void TestMainWindow::onlineHelp()
+{
+    qputenv("MORVANE_MAKER_HOST", "127.0.0.1:9");
+    auto w = makeWindow();
+    w->Help2->trigger();
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl("http://127.0.0.1:9/help/morvane/"));
+}
+
+void TestMainWindow::resetAnsweredNo()
+{
+    writeBytes(dataFile("list.txt"), "a\n");
+    auto w = makeWindow();
+    const QByteArray settings = readAll(dataFile("settings.ini"));
+    for (auto answer : {QMessageBox::No, QMessageBox::NoButton}) {
+        m_dialogs.answerAsk(answer);
+        w->ResettoDefaults1->trigger();
+        QCOMPARE(m_dialogs.takeBox(), (Box{"Restart Application?", "Confirmation", Icon::Question, {"Yes", "No"}}));
+    }
+    QCOMPARE(readAll(dataFile("settings.ini")), settings);
+    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("a\n"));
+    QVERIFY(!m_restarted);
+}
+
+void TestMainWindow::resetAnsweredYes()
+{
+    writeBytes(dataFile("list.txt"), "a\n");
+    auto w = makeWindow();
+    w->show();
+    m_dialogs.answerAsk(QMessageBox::Yes);
+    w->ResettoDefaults1->trigger();
+    m_dialogs.takeBox();
+    QVERIFY(!QFile::exists(dataFile("settings.ini")));
+    QVERIFY(!QFile::exists(dataFile("list.txt")));
+    QVERIFY(m_restarted);
+    QVERIFY(!w->isVisible());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
