@@ -1,0 +1,50 @@
+#include "feeds/episodecommands.h"
+
+namespace {
+
+QString foldAsciiCapitals(const QString &s)
+{
+    QString folded = s;
+    for (QChar &c : folded) {
+        const char16_t u = c.unicode();
+        if (u >= u'A' && u <= u'Z')
+            c = QChar(char16_t(u + (u'a' - u'A')));
+    }
+    return folded;
+}
+
+} // namespace
+
+int findStartRow(int firstSelectedRow)
+{
+    return firstSelectedRow < 0 ? 0 : firstSelectedRow + 1;
+}
+
+int findEpisode(const EpisodeRows &rows, const QString &text, int startRow)
+{
+    if (text.isEmpty())
+        return -1;
+    const QString needle = foldAsciiCapitals(text);
+    for (qsizetype i = qMax(0, startRow); i < rows.size(); ++i) {
+        const EpisodeRow &row = rows.at(i);
+        if (foldAsciiCapitals(row.title).contains(needle) || foldAsciiCapitals(row.url).contains(needle))
+            return int(i);
+    }
+    return -1;
+}
+
+QString joinForClipboard(const QStringList &values)
+{
+    QString joined;
+    for (const QString &value : values) {
+        joined += value;
+        joined += QLatin1StringView("\r\n");
+    }
+    qsizetype begin = 0;
+    qsizetype end = joined.size();
+    while (begin < end && joined.at(begin).unicode() <= 32)
+        ++begin;
+    while (end > begin && joined.at(end - 1).unicode() <= 32)
+        --end;
+    return joined.mid(begin, end - begin);
+}
