@@ -1,1 +1,0 @@
-// Shared test helpers that need no window.
