@@ -1,0 +1,77 @@
+#include "net/webget.h"
+
+#include "app/errors.h"
+#include "app/textcodec.h"
+#include "net/httpexchange.h"
+
+#include <QUrl>
+
+const char kFetchUserAgent[] =
+    "Mozilla/5.0 (Windows NT 6.1) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/41.0.2228.0 Safari/537.36";
+
+namespace {
+
+ExchangeOptions getOptions(int inactivityTimeoutMs)
+{
+    ExchangeOptions options;
+    options.method = "GET";
+    options.redirects = RedirectRule::Counted;
+    options.inactivityTimeoutMs = inactivityTimeoutMs;
+    options.tls = unverifiedTlsConfiguration();
+    return options;
+}
+
+// A final response outside 2xx (a 3xx without Location and a 304 included)
+// fails with its status line.
+void requireSuccess(const ExchangeResult &result)
+{
+    if (!result.redirectLimitReached && !result.isSuccess())
+        throw AppError(result.statusLine());
+}
+
+} // namespace
+
+QString FetchUrl(const QString &url)
+{
+    return FetchUrl(url, kInactivityTimeoutMs);
+}
+
+QString FetchUrl(const QString &url, int inactivityTimeoutMs)
+{
+    ExchangeOptions options = getOptions(inactivityTimeoutMs);
+    options.headers.append({QByteArray("User-Agent"), QByteArray(kFetchUserAgent)});
+    const ExchangeResult result = runExchange(QUrl(url), options);
+    requireSuccess(result);
+    if (result.redirectLimitReached || result.body.isEmpty())
+        return QString();
+    return joinLinesCrLf(splitLines(decodeText(result.body)));
+}
+
+int progressPercent(qint64 count, qint64 length, const QString &transferEncoding)
+{
+    return progressPercent(count, length, transferEncoding.toLower().contains(QLatin1String("chunked")));
+}
+
+int progressPercent(qint64 count, qint64 length, bool chunked)
+{
+    if (chunked || length <= 0)
+        return -1;
+    return int(count * 100 / length);
+}
+
+DownloadTransfer::Result DownloadTransfer::get(const QString &url, QIODevice *sink)
+{
+    ExchangeOptions options = getOptions(inactivityTimeoutMs);
+    options.sink = sink;
+    options.onProgress = onProgress;
+    options.onRedirect = onRedirect;
+    const ExchangeResult exchange = runExchange(QUrl(url), options);
+    requireSuccess(exchange);
+
+    Result result;
+    result.bytesWritten = exchange.bodyBytes;
+    result.redirects = exchange.redirects;
+    result.redirectLimitReached = exchange.redirectLimitReached;
+    return result;
+}
