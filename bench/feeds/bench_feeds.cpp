@@ -121,7 +121,7 @@ int main(int argc, char **argv)
         return 1;
     const QByteArray bytes = file.readAll();
     figure("feed_size", double(bytes.size()) / (1024.0 * 1024.0), "MiB");
-    figure("feed_items", ItemCount, "items");
+    std::printf("feed_items: %d items\n", ItemCount);
 
     // Decoding and parsing, the text already in memory.
     QString text;
