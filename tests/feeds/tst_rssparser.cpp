@@ -152,6 +152,8 @@ void TestRssParser::parse_data()
         << rss(item(QStringLiteral("A") + QChar(0x01), QStringLiteral("u"), date)) << NotParsed << QStringList()
         << NotValid;
     QTest::newRow("nul in the middle") << rss(ok + QChar(0) + ok) << NotParsed << QStringList() << NotValid;
+    QTest::newRow("byte-order mark before the declaration") << QChar(0xFEFF) + rss(ok) << Channels << okRow
+                                                            << QString();
     QTest::newRow("latin-1 declaration, text already decoded")
         << QStringLiteral("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss><channel>")
                + item(QStringLiteral("Caf\u00E9"), QStringLiteral("u"), date) + QStringLiteral("</channel></rss>")
