@@ -18,6 +18,9 @@ namespace {
 // at every readyRead, so memory stays bounded whatever the body size.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 
+// A body collected in memory gets its announced length reserved up to this.
+constexpr qint64 kReserveLimit = 512LL * 1024 * 1024;
+
 const char kTimedOut[] = "Connection timed out";
 const char kNoTlsLibrary[] = "Could not load SSL library.";
 const char kClosedEarly[] = "The remote host closed the connection";
@@ -339,6 +342,10 @@ private:
             m_stage = Stage::ChunkSize;
         } else if (haveLength) {
             m_remaining = length;
+            // One allocation for a body collected in memory, instead of a
+            // chain of ever larger copies.
+            if (!m_options.sink && length > 0 && length <= kReserveLimit)
+                m_memory.reserve(length);
             m_stage = Stage::Length;
             if (length == 0)
                 complete();
