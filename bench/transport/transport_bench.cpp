@@ -1,0 +1,196 @@
+// transport_bench [--feed-mb N] [--file-mb N]
+//
+// Serves a feed and a file from the local test server and fetches each of them
+// twice: with our transport (FetchUrl for the feed, DownloadTransfer into
+// /dev/null for the file) and with "curl -s -o /dev/null -k URL". Every client
+// runs as a child process of this one, so that the wall time and the peak
+// memory (wait4's resource usage) are measured the same way for both and the
+// server's own memory is not counted. Prints one figure a line as
+// "name: value unit", then "target NAME: measured vs goal".
+
+#include "app/errors.h"
+#include "net/httpexchange.h"
+#include "net/webget.h"
+#include "testserver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr double kMB = 1000.0 * 1000.0;
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kThroughputGoal = 0.8;   // ours / curl's
+constexpr double kDownloadMemoryGoalMiB = 64.0;
+
+struct Run
+{
+    bool ok = false;
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+Run runChild(const QStringList &arguments)
+{
+    std::vector<QByteArray> storage;
+    for (const QString &a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    Run run;
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", argv[0]);
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return run;
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    run.peakMiB = double(usage.ru_maxrss) * 1024.0 / kMiB;  // ru_maxrss is in KiB
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+void print(const char *name, double value, const char *unit)
+{
+    std::printf("%s: %.3f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+void printRun(const QString &who, const QString &what, const Run &run, qint64 bytes)
+{
+    if (!run.ok) {
+        std::printf("%s %s: failed\n", qPrintable(who), qPrintable(what));
+        return;
+    }
+    print(qPrintable(QStringLiteral("%1 %2 wall time").arg(who, what)), run.seconds, "s");
+    print(qPrintable(QStringLiteral("%1 %2 throughput").arg(who, what)), double(bytes) / kMB / run.seconds, "MB/s");
+    print(qPrintable(QStringLiteral("%1 %2 peak memory").arg(who, what)), run.peakMiB, "MiB");
+}
+
+void printTarget(const char *name, double measured, const char *relation, double goal, bool met)
+{
+    std::printf("target %s: %.3f vs %s %.3f (%s)\n", name, measured, relation, goal, met ? "met" : "missed");
+    std::fflush(stdout);
+}
+
+// The child side: one transfer with our transport.
+int client(const QString &mode, const QString &url)
+{
+    try {
+        if (mode == QLatin1String("--fetch-bytes")) {
+            // The feed's transfer alone, without FetchUrl's decoding and line
+            // handling: tells the transport's share of FetchUrl's time.
+            ExchangeOptions options;
+            options.redirects = RedirectRule::Counted;
+            options.inactivityTimeoutMs = kInactivityTimeoutMs;
+            options.tls = unverifiedTlsConfiguration();
+            return runExchange(QUrl(url), options).body.isEmpty() ? 1 : 0;
+        }
+        if (mode == QLatin1String("--fetch")) {
+            const QString text = FetchUrl(url);
+            return text.isEmpty() ? 1 : 0;
+        }
+        QFile sink(QStringLiteral("/dev/null"));
+        if (!sink.open(QIODevice::WriteOnly))
+            return 1;
+        DownloadTransfer transfer;
+        qint64 last = 0;
+        transfer.onProgress = [&last](qint64 count, qint64, bool) { last = count; };
+        transfer.get(url, &sink);
+        return last > 0 ? 0 : 1;
+    } catch (const AppError &e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1].startsWith(QLatin1String("--")) && !args[1].endsWith(QLatin1String("-mb")))
+        return client(args[1], args[2]);
+
+    qint64 feedBytes = 50LL * 1000 * 1000;
+    qint64 fileBytes = 1024LL * 1024 * 1024;
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--feed-mb"))
+            feedBytes = args[i + 1].toLongLong() * 1000 * 1000;
+        else if (args[i] == QLatin1String("--file-mb"))
+            fileBytes = args[i + 1].toLongLong() * 1024 * 1024;
+    }
+
+    TestServer server;
+    server.route("/feed.xml", Response::pattern(feedBytes, "text/xml"));
+    server.route("/episode.mp3", Response::pattern(fileBytes, "audio/mpeg"));
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+
+    print("feed size", double(feedBytes) / kMB, "MB");
+    print("file size", double(fileBytes) / kMiB, "MiB");
+
+    struct Target
+    {
+        QString what;
+        QString url;
+        QString mode;
+        qint64 bytes = 0;
+        Run ours;
+        Run theirs;
+    };
+    Target targets[] = {
+        {QStringLiteral("feed"), server.urlString("/feed.xml"), QStringLiteral("--fetch"), feedBytes, {}, {}},
+        {QStringLiteral("file"), server.urlString("/episode.mp3"), QStringLiteral("--download"), fileBytes, {}, {}},
+    };
+    const Run feedBytesOnly = runChild({self, QStringLiteral("--fetch-bytes"), targets[0].url});
+    printRun(QStringLiteral("morvane"), QStringLiteral("feed transfer without decoding"), feedBytesOnly, feedBytes);
+    for (Target &t : targets) {
+        t.ours = runChild({self, t.mode, t.url});
+        printRun(QStringLiteral("morvane"), t.what, t.ours, t.bytes);
+        if (curl.isEmpty()) {
+            std::printf("curl %s: not available\n", qPrintable(t.what));
+            continue;
+        }
+        t.theirs = runChild({curl, QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                             QStringLiteral("-k"), t.url});
+        printRun(QStringLiteral("curl"), t.what, t.theirs, t.bytes);
+    }
+
+    bool allMet = true;
+    for (const Target &t : targets) {
+        if (!t.ours.ok || !t.theirs.ok) {
+            allMet = false;
+            continue;
+        }
+        const double ratio = t.theirs.seconds / t.ours.seconds;  // throughput ratio
+        const bool met = ratio >= kThroughputGoal;
+        allMet = allMet && met;
+        printTarget(qPrintable(t.what + QStringLiteral(" throughput vs curl")), ratio, ">=", kThroughputGoal, met);
+    }
+    const Run &download = targets[1].ours;
+    if (download.ok) {
+        const bool met = download.peakMiB < kDownloadMemoryGoalMiB;
+        allMet = allMet && met;
+        printTarget("file download peak memory MiB", download.peakMiB, "<", kDownloadMemoryGoalMiB, met);
+    }
+    return allMet ? 0 : 1;
+}
