@@ -46,7 +46,7 @@ int progressPercent(qint64 count, qint64 length, const QString &transferEncoding
 int progressPercent(qint64 count, qint64 length, bool chunked);
 
 // The transfer of one episode file: FetchUrl's conventions without its
-// User-Agent (Qt's default is sent), with the body written to a device as it
+// User-Agent (the client's default, "Mozilla/5.0", is sent), with the body written to a device as it
 // arrives instead of being held in memory, and with two notifications.
 //
 // The notifications run on the thread that calls get(), during the call; a
