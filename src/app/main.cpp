@@ -2,9 +2,14 @@
 
 #include "app/datafolder.h"
 #include "app/errors.h"
+#include "feeds/displayrss.h"
+#include "feeds/episodecommands.h"
 #include "feeds/episodemodel.h"
 #include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
+#include "feeds/finddialog.h"
+#include "feeds/rssparser.h"
+#include "net/webget.h"
 #include "platform/folders.h"
 #include "services/makerserver.h"
 
@@ -270,6 +275,9 @@ void TAppForm::buildWindow()
     statusBar()->setSizeGripEnabled(true);
     statusBar()->addWidget(StatusBar1, 1);
 
+    FindDialog1 = new TFindDialog(this);
+    FindDialog1->setObjectName(QStringLiteral("FindDialog1"));
+
     TimerChecker = new QTimer(this);
     TimerChecker->setObjectName(QStringLiteral("TimerChecker"));
     TimerChecker->setInterval(1000);
@@ -376,8 +384,7 @@ void TAppForm::buildMenus()
 
     // Commands that later parts of the program provide stay visible but disabled
     // until they are there.
-    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Download1, Transcribe1, Find1, FindNext1,
-                       CopyTitle1, MenuItem1, CopyDate1, DeselectAll1, SelectAll1, DisplayRSS1})
+    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Download1, Transcribe1})
         a->setEnabled(false);
 }
 
@@ -412,6 +419,15 @@ void TAppForm::connectCommands()
     on(Edit1, &QLineEdit::textChanged, &TAppForm::Edit1Change);
     on(Timer1, &QTimer::timeout, &TAppForm::Timer1Timer);
     on(ListBox1, &QTableView::clicked, &TAppForm::ListBox1Click);
+    on(DisplayRSS1, &QAction::triggered, &TAppForm::DisplayRSS1Click);
+    on(Find1, &QAction::triggered, &TAppForm::Find1Click);
+    on(FindNext1, &QAction::triggered, &TAppForm::FindNext1Click);
+    on(FindDialog1, &TFindDialog::find, &TAppForm::FindDialog1Find);
+    on(CopyTitle1, &QAction::triggered, &TAppForm::CopyTitle1Click);
+    on(MenuItem1, &QAction::triggered, &TAppForm::MenuItem1Click);
+    on(CopyDate1, &QAction::triggered, &TAppForm::CopyDate1Click);
+    on(SelectAll1, &QAction::triggered, &TAppForm::SelectAll1Click);
+    on(DeselectAll1, &QAction::triggered, &TAppForm::DeselectAll1Click);
 
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
@@ -632,4 +648,117 @@ void TAppForm::ListBox1Click()
     const int row = currentFeedRow();
     if (row < 0)
         return;
+    const QString url = m_feeds->urls().at(row);
+    FeedParseResult result;
+    {
+        // The pointer and the status text come back on every path, also when
+        // the fetch fails and the error goes on to the error box.
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        struct Restore {
+            TAppForm *form;
+            ~Restore()
+            {
+                form->setStatusText(QString());
+                QApplication::restoreOverrideCursor();
+            }
+        } restore{this};
+        setStatusText(QLatin1String("Loading ") + url + QLatin1String("..."));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_episodes->clear();
+        result = parseFeed(FetchUrl(url));
+        m_episodes->setRows(result.rows);
+    }
+    if (!result.rows.isEmpty()) {
+        const int client = width();
+        ListView1->setColumnWidth(EpisodeModel::Title, client / 4);
+        ListView1->setColumnWidth(EpisodeModel::Url, client / 4);
+        ListView1->setColumnWidth(EpisodeModel::Date, client / 4);
+        ListView1->setColumnWidth(EpisodeModel::Status, client / 5);
+        return;
+    }
+    m_env.dialogs->message(this, retrievalWarning(result, url), QStringLiteral("Warning"), UserDialogs::Icon::Warning);
+}
+
+void TAppForm::DisplayRSS1Click()
+{
+    const int row = currentFeedRow();
+    if (row < 0)
+        return;
+    const QString text = FetchUrl(m_feeds->urls().at(row));
+    auto *viewer = new TFormDisplayRSS(text, *m_env.dialogs, this);
+    viewer->show();
+}
+
+// ---- Episode list commands -------------------------------------------------
+
+QList<int> TAppForm::selectedEpisodeRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ListView1->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TAppForm::Find1Click()
+{
+    FindDialog1->move(frameGeometry().topLeft() + QPoint(100, 150));
+    FindDialog1->show();
+    FindDialog1->raise();
+    FindDialog1->activateWindow();
+}
+
+void TAppForm::FindNext1Click()
+{
+    FindDialog1Find();
+}
+
+void TAppForm::FindDialog1Find()
+{
+    const QList<int> selected = selectedEpisodeRows();
+    const int start = findStartRow(selected.isEmpty() ? -1 : selected.first());
+    const int match = findEpisode(m_episodes->rows(), FindDialog1->text(), start);
+    if (match < 0) {
+        m_env.dialogs->message(this, QStringLiteral("Text not found!"), QStringLiteral("Find"),
+                               UserDialogs::Icon::Warning);
+        ListView1->clearSelection();
+        return;
+    }
+    const QModelIndex found = m_episodes->index(match, 0);
+    ListView1->selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ListView1->scrollTo(found, QAbstractItemView::EnsureVisible);
+    ListView1->setFocus();
+}
+
+void TAppForm::copyEpisodeColumn(QString EpisodeRow::*column)
+{
+    QStringList values;
+    for (int row : selectedEpisodeRows())
+        values.append(m_episodes->rows().at(row).*column);
+    m_env.dialogs->setClipboardText(joinForClipboard(values));
+}
+
+void TAppForm::CopyTitle1Click()
+{
+    copyEpisodeColumn(&EpisodeRow::title);
+}
+
+void TAppForm::MenuItem1Click()
+{
+    copyEpisodeColumn(&EpisodeRow::url);
+}
+
+void TAppForm::CopyDate1Click()
+{
+    copyEpisodeColumn(&EpisodeRow::date);
+}
+
+void TAppForm::SelectAll1Click()
+{
+    ListView1->selectAll();
+}
+
+void TAppForm::DeselectAll1Click()
+{
+    ListView1->clearSelection();
 }

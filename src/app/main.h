@@ -4,6 +4,7 @@
 #include "app/settings.h"
 #include "app/userdialogs.h"
 #include "app/versioninfo.h"
+#include "feeds/episode.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -22,6 +23,7 @@ class QSplitter;
 class QTabWidget;
 class QTableView;
 class QTimer;
+class TFindDialog;
 
 // What the main window takes from the process around it. forThisProcess()
 // gives the real values; tests point the folders somewhere of their own.
@@ -87,6 +89,17 @@ public:
     void ClearList1Click();
     void Copy1Click();
     void ListBox1Click();
+    void DisplayRSS1Click();
+    void Find1Click();
+    void FindNext1Click();
+    void FindDialog1Find();
+    void CopyTitle1Click();
+    void MenuItem1Click();
+    void CopyDate1Click();
+    void SelectAll1Click();
+    void DeselectAll1Click();
+    // The episode rows selected, top to bottom.
+    QList<int> selectedEpisodeRows() const;
 
     // Controls, by name.
     QWidget *Panel1 = nullptr;
@@ -125,6 +138,7 @@ public:
     QMenu *PopupMenu3 = nullptr;
     QAction *DeleteSelected1 = nullptr, *DeleteAll1 = nullptr;
 
+    TFindDialog *FindDialog1 = nullptr;
     QTimer *TimerChecker = nullptr;
     QTimer *Timer1 = nullptr;
 
@@ -138,6 +152,7 @@ private:
     // Connects a signal to a handler run under the application-wide error handler.
     template <typename Sender, typename Signal> void on(Sender *sender, Signal signal, void (TAppForm::*handler)());
     void guarded(void (TAppForm::*handler)());
+    void copyEpisodeColumn(QString EpisodeRow::*column);
 
     AppEnvironment m_env;
     AppIdentity m_identity;

@@ -332,8 +332,10 @@ void TestMainWindow::addFeed_data()
 {
     QTest::addColumn<QString>("entered");
     QTest::addColumn<bool>("added");
-    QTest::newRow("url") << "http://feeds.example/pod" << true;
-    QTest::newRow("blanks kept") << "  http://feeds.example/pod  " << true;
+    // Nothing listens on port 1: the retrieval that follows the adding fails
+    // at once with the transport's error.
+    QTest::newRow("url") << "http://127.0.0.1:1/pod" << true;
+    QTest::newRow("blanks kept") << "  http://127.0.0.1:1/pod  " << true;
     QTest::newRow("initial text unchanged") << "http://" << true;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("blanks and controls") << " \t \x01 " << false;
@@ -358,6 +360,10 @@ void TestMainWindow::addFeed()
     }
     QCOMPARE(w->feedUrls(), (QStringList{"http://old.example", entered}));
     QCOMPARE(w->currentFeedRow(), 1);
+    // Adding ends with the retrieval of the new feed, which fails here.
+    const Box failure = m_dialogs.takeBox();
+    QCOMPARE(failure.title, "Morvane");
+    QCOMPARE(failure.icon, Icon::Error);
     QCOMPARE(readAll(dataFile("list.txt")), "\xEF\xBB\xBFhttp://old.example\r\n" + entered.toUtf8() + "\r\n");
 }
 
@@ -375,9 +381,10 @@ void TestMainWindow::addFeedKeepsSelectionOnNewRow()
     writeBytes(dataFile("list.txt"), "http://a\nhttp://b\n");
     auto w = makeWindow();
     selectFeeds(*w, {0, 1});
-    m_dialogs.answerInput(QStringLiteral("http://c"));
+    m_dialogs.answerInput(QStringLiteral("http://127.0.0.1:1/c"));
     w->Button3->click();
     QCOMPARE(w->selectedFeedRows(), QList<int>{2});
+    QCOMPARE(m_dialogs.takeBox().title, "Morvane"); // the retrieval of the unreachable feed
 }
 
 void TestMainWindow::deleteSelected()
