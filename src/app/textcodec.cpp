@@ -30,12 +30,9 @@ QString decodeText(const QByteArray &bytes)
     static const char utf16BeBom[] = "\xFE\xFF";
 
     const bool hasUtf8Bom = startsWith(bytes, utf8Bom, 3);
-    {
-        QStringDecoder strict(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = strict.decode(QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0));
-        if (!strict.hasError())
-            return text;
-    }
+    const QByteArrayView body = QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0);
+    if (body.isValidUtf8())
+        return QString::fromUtf8(body);
     if (hasUtf8Bom)
         return decodeWith(QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless),
                           QByteArrayView(bytes).sliced(3));
@@ -74,6 +71,81 @@ QStringList splitLines(QStringView text)
     if (start < n)
         lines.append(text.mid(start).toString());
     return lines;
+}
+
+QString normalizeLineEnds(QStringView text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    if (nul >= 0)
+        text = text.left(nul);
+    if (text.isEmpty())
+        return QString();
+
+    // At most every character becomes two (a lone CR or LF), plus the final break.
+    QString out(text.size() + text.count(u'\n') + text.count(u'\r') + 2, Qt::Uninitialized);
+    QChar *to = out.data();
+    const QChar *from = text.data();
+    const QChar *const end = from + text.size();
+    while (from < end) {
+        const QChar c = *from++;
+        if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && from < end && *from == u'\n')
+                ++from;
+            *to++ = u'\r';
+            *to++ = u'\n';
+        } else {
+            *to++ = c;
+        }
+    }
+    if (text.back() != u'\r' && text.back() != u'\n') {
+        *to++ = u'\r';
+        *to++ = u'\n';
+    }
+    out.truncate(to - out.constData());
+    return out;
+}
+
+QString decodeTextCrLf(const QByteArray &bytes)
+{
+    const bool hasUtf8Bom = startsWith(bytes, "\xEF\xBB\xBF", 3);
+    QByteArrayView body = QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0);
+
+    // As long as the bytes are valid UTF-8, CR, LF and NUL bytes never occur
+    // inside a multi-byte sequence, so the line ends are rewritten while
+    // decoding, straight into a text of the final size. Bytes that turn out
+    // not to be UTF-8 take the general road.
+    const qsizetype nul = body.indexOf('\0');
+    const QByteArrayView text = nul >= 0 ? body.first(nul) : body;
+    const qsizetype breaks = text.count('\n') + text.count('\r');
+    QString out(text.size() + breaks + 2, Qt::Uninitialized);
+    QChar *to = out.data();
+    // Stateful, and keeping a byte-order mark as a character, so that a line
+    // that starts with U+FEFF keeps it, as the plain decoding does.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    const char *from = text.data();
+    const char *const end = from + text.size();
+    while (from < end) {
+        const char *stop = from;
+        while (stop < end && *stop != '\r' && *stop != '\n')
+            ++stop;
+        to = utf8.appendToBuffer(to, QByteArrayView(from, stop - from));
+        if (stop < end)
+            stop += (*stop == '\r' && stop + 1 < end && stop[1] == '\n') ? 2 : 1;
+        from = stop;
+        *to++ = u'\r';
+        *to++ = u'\n';
+    }
+    // A sequence cut off at the end is held by the decoder, not reported.
+    qsizetype lastStart = text.size();
+    while (lastStart > 0 && text.size() - lastStart < 4 && (uchar(text[lastStart - 1]) & 0xC0) == 0x80)
+        --lastStart;
+    if (lastStart > 0 && uchar(text[lastStart - 1]) >= 0x80)
+        --lastStart;
+    const bool cutOff = !text.sliced(lastStart).isValidUtf8();
+    if (utf8.hasError() || cutOff || (nul >= 0 && !body.sliced(nul).isValidUtf8()))
+        return normalizeLineEnds(decodeText(bytes));
+    out.truncate(to - out.constData());
+    return out;
 }
 
 QString joinLinesCrLf(const QStringList &lines)

@@ -14,6 +14,15 @@ QString decodeText(const QByteArray &bytes);
 // the text. A final line break does not make an extra empty line.
 QStringList splitLines(QStringView text);
 
+// The same text as joinLinesCrLf(splitLines(text)), in one pass: cut at the
+// first NUL, every line end (CR LF, CR or LF) made CR LF, and a CR LF after a
+// last line that had none. An empty text stays empty.
+QString normalizeLineEnds(QStringView text);
+
+// decodeText() followed by normalizeLineEnds(), with the decoding and the line
+// ends done in one pass for UTF-8 (the text of a fetched feed).
+QString decodeTextCrLf(const QByteArray &bytes);
+
 // The lines joined with CR LF after every one of them, the last one included.
 QString joinLinesCrLf(const QStringList &lines);
 

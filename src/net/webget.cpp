@@ -45,7 +45,7 @@ QString FetchUrl(const QString &url, int inactivityTimeoutMs)
     requireSuccess(result);
     if (result.redirectLimitReached || result.body.isEmpty())
         return QString();
-    return joinLinesCrLf(splitLines(decodeText(result.body)));
+    return decodeTextCrLf(result.body);
 }
 
 int progressPercent(qint64 count, qint64 length, const QString &transferEncoding)

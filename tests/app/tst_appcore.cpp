@@ -43,6 +43,10 @@ private Q_SLOTS:
     void errorBoxText_data();
     void errorBoxText();
 
+    void lineEnds_data();
+    void lineEnds();
+    void decodeTextCrLfFallback_data();
+    void decodeTextCrLfFallback();
     void feedListReading_data();
     void feedListReading();
     void feedListRoundTrip();
@@ -82,6 +86,54 @@ void TestAppCore::errorBoxText()
     QFETCH(QString, message);
     QFETCH(QString, shown);
     QCOMPARE(::errorBoxText(message), shown);
+}
+
+void TestAppCore::lineEnds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("normalized");
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("one line") << "a" << "a\r\n";
+    QTest::newRow("lf") << "a\nb\n" << "a\r\nb\r\n";
+    QTest::newRow("lone cr") << "a\rb" << "a\r\nb\r\n";
+    QTest::newRow("cr lf kept") << "a\r\n\r\nb" << "a\r\n\r\nb\r\n";
+    QTest::newRow("lf cr is two breaks") << "a\n\rb" << "a\r\n\r\nb\r\n";
+    QTest::newRow("only a break") << "\n" << "\r\n";
+    QTest::newRow("nul cuts") << QString::fromUtf16(u"ab\r\ncd\0ef\n", 10) << "ab\r\ncd\r\n";
+    QTest::newRow("nul first") << QString(QChar(u'\0')) + "x" << "";
+    QTest::newRow("byte-order mark inside") << u"a\n\uFEFFb"_qs << u"a\r\n\uFEFFb\r\n"_qs;
+    QTest::newRow("non-ascii around breaks") << u"é\r\n€\rü\n\u4E2D\U0001F600"_qs << u"é\r\n€\r\nü\r\n\u4E2D\U0001F600\r\n"_qs;
+}
+
+void TestAppCore::lineEnds()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, normalized);
+    QCOMPARE(normalizeLineEnds(text), normalized);
+    QCOMPARE(decodeTextCrLf(text.toUtf8()), normalized);
+    QCOMPARE(decodeTextCrLf("\xEF\xBB\xBF" + text.toUtf8()), normalized);
+    // The one-pass form and the split-and-join form agree.
+    QCOMPARE(joinLinesCrLf(splitLines(text)), normalized);
+}
+
+void TestAppCore::decodeTextCrLfFallback_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("windows-1252") << QByteArray("caf\xE9\nna\xEFve") << u"café\r\nnaïve\r\n"_qs;
+    QTest::newRow("invalid after a NUL still counts") << QByteArray("ok\n\0\xFF", 5) << "ok\r\n";
+    QTest::newRow("utf16le") << QByteArray("\xFF\xFE" "a\0\n\0b\0", 8) << "a\r\nb\r\n";
+    QTest::newRow("two of three bytes at the end") << QByteArray("a\n\xE2\x82") << u"a\r\nâ\u201A\r\n"_qs;
+    QTest::newRow("complete sequence at the end") << QByteArray("a\n\xE2\x82\xAC") << u"a\r\n€\r\n"_qs;
+    QTest::newRow("truncated sequence at the end") << QByteArray("a\n\xC3") << u"a\r\nÃ\r\n"_qs;
+}
+
+void TestAppCore::decodeTextCrLfFallback()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(decodeTextCrLf(bytes), text);
+    QCOMPARE(decodeTextCrLf(bytes), normalizeLineEnds(decodeText(bytes)));
 }
 
 void TestAppCore::feedListReading_data()
