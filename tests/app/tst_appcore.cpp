@@ -17,24 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+#include "testhelpers.h"
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-} // namespace
+using testhelpers::readFileBytes;
+using testhelpers::writeFileBytes;
 
 class TestAppCore : public QObject
 {
@@ -166,7 +152,7 @@ void TestAppCore::feedListReading()
     QFETCH(QStringList, rows);
     QTemporaryDir dir;
     const QString path = dir.filePath("list.txt");
-    writeBytes(path, bytes);
+    writeFileBytes(path, bytes);
     QCOMPARE(readFeedListFile(path), rows);
 }
 
@@ -175,14 +161,14 @@ void TestAppCore::feedListRoundTrip()
     QTemporaryDir dir;
     const QString path = dir.filePath("list.txt");
     // Written by another editor: LF line ends, an empty line, Windows-1252 text.
-    writeBytes(path, QByteArray("http://a.example/caf\xE9\n\n  \nhttp://b.example\n"));
+    writeFileBytes(path, QByteArray("http://a.example/caf\xE9\n\n  \nhttp://b.example\n"));
     const QStringList rows = readFeedListFile(path);
     writeFeedListFile(path, rows);
-    QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF" "http://a.example/caf\xC3\xA9\r\n  \r\nhttp://b.example\r\n"));
+    QCOMPARE(readFileBytes(path), QByteArray("\xEF\xBB\xBF" "http://a.example/caf\xC3\xA9\r\n  \r\nhttp://b.example\r\n"));
     QCOMPARE(readFeedListFile(path), rows);
 
     writeFeedListFile(path, {});
-    QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF"));
+    QCOMPARE(readFileBytes(path), QByteArray("\xEF\xBB\xBF"));
 
     // A folder in the way of the file: the error carries the file's name.
     QDir(dir.path()).mkdir("blocked.txt");
@@ -213,7 +199,7 @@ void TestAppCore::feedListBadInput()
     QFETCH(int, rows);
     QTemporaryDir dir;
     const QString path = dir.filePath("list.txt");
-    writeBytes(path, bytes);
+    writeFileBytes(path, bytes);
     const QStringList read = readFeedListFile(path);
     if (rows >= 0)
         QCOMPARE(read.size(), rows);
@@ -229,7 +215,7 @@ void TestAppCore::settingsFormat()
     ini.setValue("Settings", "OpenAIKey", "sk-1");
     ini.setValue("settings", "downloadlocation", "/home/u/Müzik"); // same key, other case
     ini.save();
-    QCOMPARE(readAll(ini.fileName()),
+    QCOMPARE(readFileBytes(ini.fileName()),
              QByteArray("\xEF\xBB\xBF[Settings]\r\nDownloadLocation=/home/u/M\xC3\xBCzik\r\nOpenAIKey=sk-1\r\n\r\n"));
 }
 
@@ -261,7 +247,7 @@ void TestAppCore::settingsInvalidUtf8()
     QFETCH(QByteArray, bytes);
     QTemporaryDir dir;
     IniDocument ini(dir.filePath("settings.ini"));
-    writeBytes(ini.fileName(), bytes);
+    writeFileBytes(ini.fileName(), bytes);
     QVERIFY_THROWS_EXCEPTION(AppError, ini.load());
 }
 
@@ -269,7 +255,7 @@ void TestAppCore::settingsOwnerOnlyAndAtomic()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    writeBytes(path, "old");
+    writeFileBytes(path, "old");
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
                                     | QFileDevice::ReadGroup);
     IniDocument ini(path);
@@ -298,11 +284,11 @@ void TestAppCore::dataFolder()
 
     // A chk.tmp in the way: the per-user folder is used and created, and the
     // file in the way is left alone.
-    writeBytes(program.filePath("chk.tmp"), "mine");
+    writeFileBytes(program.filePath("chk.tmp"), "mine");
     QVERIFY(!IsFolderWritable(program.path()));
     QCOMPARE(chooseDataFolder(program.path(), id, config.path()), config.path() + "/ZANTERO/Morvane/");
     QVERIFY(QFileInfo(config.filePath("ZANTERO/Morvane")).isDir());
-    QCOMPARE(readAll(program.filePath("chk.tmp")), QByteArray("mine"));
+    QCOMPARE(readFileBytes(program.filePath("chk.tmp")), QByteArray("mine"));
     // Created folders that exist already are fine.
     QCOMPARE(chooseDataFolder(program.path(), id, config.path()), config.path() + "/ZANTERO/Morvane/");
 
@@ -333,8 +319,8 @@ void TestAppCore::versionRecord()
 void TestAppCore::versionRecordMissing()
 {
     QTemporaryDir dir;
-    writeBytes(dir.filePath("text"), "not an executable");
-    writeBytes(dir.filePath("truncated"), readAll(QCoreApplication::applicationFilePath()).left(100));
+    writeFileBytes(dir.filePath("text"), "not an executable");
+    writeFileBytes(dir.filePath("truncated"), readFileBytes(QCoreApplication::applicationFilePath()).left(100));
     QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("text")));
     QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("truncated")));
     QVERIFY_THROWS_EXCEPTION(AppError, ReadVersionInfo(dir.filePath("absent")));

@@ -20,6 +20,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "testhelpers.h"
 #include <QTimer>
 
 #include <memory>
@@ -27,22 +29,10 @@
 using Icon = UserDialogs::Icon;
 using Box = ScriptedDialogs::Box;
 
+using testhelpers::readFileBytes;
+using testhelpers::writeFileBytes;
+
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 QByteArray settingsBytes(const QString &location)
 {
@@ -139,7 +129,7 @@ void TestMainWindow::firstStart()
     QCOMPARE(w->Edit1->text(), m_desktop->path());
     QCOMPARE(w->rememberedFolder(), m_desktop->path());
     // settings.ini exists at once, holding the Desktop, readable by its owner only.
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
     QCOMPARE(QFile::permissions(dataFile("settings.ini")) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
     // No list.txt: the one-shot first-run timer is armed, and start-up writes no list.
     QVERIFY(w->Timer1->isActive());
@@ -151,15 +141,15 @@ void TestMainWindow::firstStart()
 
 void TestMainWindow::startWithList()
 {
-    writeBytes(dataFile("list.txt"), "http://a.example/feed\nhttp://b.example/feed\n");
+    writeFileBytes(dataFile("list.txt"), "http://a.example/feed\nhttp://b.example/feed\n");
     auto w = makeWindow();
     QCOMPARE(w->feedUrls(), (QStringList{"http://a.example/feed", "http://b.example/feed"}));
     QVERIFY(!w->Timer1->isActive());
     // Start-up never writes list.txt.
-    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("http://a.example/feed\nhttp://b.example/feed\n"));
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("http://a.example/feed\nhttp://b.example/feed\n"));
 
     // An empty list.txt still counts as not the first run.
-    writeBytes(dataFile("list.txt"), "");
+    writeFileBytes(dataFile("list.txt"), "");
     auto second = makeWindow();
     QVERIFY(second->feedUrls().isEmpty());
     QVERIFY(!second->Timer1->isActive());
@@ -169,11 +159,11 @@ void TestMainWindow::invalidSettingsRebuilt()
 {
     QDir(m_program->path()).mkdir("Müzik");
     // Saved by another editor in Windows-1252: not UTF-8, so thrown away.
-    writeBytes(dataFile("settings.ini"), "[Settings]\r\nDownloadLocation=" + m_program->path().toUtf8()
+    writeFileBytes(dataFile("settings.ini"), "[Settings]\r\nDownloadLocation=" + m_program->path().toUtf8()
                                              + "/M\xFCzik\r\nOpenAIKey=sk-x\r\n");
     auto w = makeWindow(); // no message: cleanup() checks that no box was shown
     QCOMPARE(w->Edit1->text(), m_desktop->path());
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes(m_desktop->path()));
     QCOMPARE(w->settings().value("Settings", "OpenAIKey"), QString());
 }
 
@@ -195,24 +185,24 @@ void TestMainWindow::savedLocation()
     QTemporaryDir places;
     QDir(places.path()).mkdir("folder");
     QFile::link(places.filePath("folder"), places.filePath("link"));
-    writeBytes(places.filePath("file"), "x");
+    writeFileBytes(places.filePath("file"), "x");
     const QString location = saved.isEmpty() ? QString() : places.filePath(saved);
-    writeBytes(dataFile("settings.ini"), settingsBytes(location) + "[Other]\r\nKey=kept\r\n");
+    writeFileBytes(dataFile("settings.ini"), settingsBytes(location) + "[Other]\r\nKey=kept\r\n");
 
     auto w = makeWindow();
     const QString expected = kept ? location : m_desktop->path();
     QCOMPARE(w->Edit1->text(), expected);
     QCOMPARE(w->rememberedFolder(), expected);
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(expected) + "[Other]\r\nKey=kept\r\n\r\n");
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes(expected) + "[Other]\r\nKey=kept\r\n\r\n");
 }
 
 void TestMainWindow::dataFolderInTheWay()
 {
-    writeBytes(dataFile("chk.tmp"), "someone else's");
+    writeFileBytes(dataFile("chk.tmp"), "someone else's");
     auto w = makeWindow();
     const QString perUser = m_config->path() + "/ZANTERO/Morvane/";
     QCOMPARE(w->dataFolder(), perUser);
-    QCOMPARE(readAll(perUser + "settings.ini"), settingsBytes(m_desktop->path()));
+    QCOMPARE(readFileBytes(perUser + "settings.ini"), settingsBytes(m_desktop->path()));
     QVERIFY(!QFile::exists(dataFile("settings.ini")));
 }
 
@@ -220,11 +210,11 @@ void TestMainWindow::typingSavesEveryChange()
 {
     auto w = makeWindow();
     w->Edit1->clear();
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(QString()));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes(QString()));
     QTest::keyClicks(w->Edit1, "/tm");
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes("/tm"));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes("/tm"));
     QTest::keyClick(w->Edit1, 'p');
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes("/tmp"));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes("/tmp"));
     // The folder picker's remembered folder does not follow the typing.
     QCOMPARE(w->rememberedFolder(), m_desktop->path());
 }
@@ -345,7 +335,7 @@ void TestMainWindow::addFeed()
 {
     QFETCH(QString, entered);
     QFETCH(bool, added);
-    writeBytes(dataFile("list.txt"), "http://old.example\n");
+    writeFileBytes(dataFile("list.txt"), "http://old.example\n");
     auto w = makeWindow();
     m_dialogs.answerInput(entered);
     w->Button3->click();
@@ -355,7 +345,7 @@ void TestMainWindow::addFeed()
     if (!added) {
         QCOMPARE(m_dialogs.takeBox(), (Box{"Invalid RSS!", "RSS", Icon::Warning, {}}));
         QCOMPARE(w->feedUrls(), QStringList{"http://old.example"});
-        QCOMPARE(readAll(dataFile("list.txt")), QByteArray("http://old.example\n"));
+        QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("http://old.example\n"));
         return;
     }
     QCOMPARE(w->feedUrls(), (QStringList{"http://old.example", entered}));
@@ -364,7 +354,7 @@ void TestMainWindow::addFeed()
     const Box failure = m_dialogs.takeBox();
     QCOMPARE(failure.title, "Morvane");
     QCOMPARE(failure.icon, Icon::Error);
-    QCOMPARE(readAll(dataFile("list.txt")), "\xEF\xBB\xBFhttp://old.example\r\n" + entered.toUtf8() + "\r\n");
+    QCOMPARE(readFileBytes(dataFile("list.txt")), "\xEF\xBB\xBFhttp://old.example\r\n" + entered.toUtf8() + "\r\n");
 }
 
 void TestMainWindow::addFeedCancelled()
@@ -378,7 +368,7 @@ void TestMainWindow::addFeedCancelled()
 
 void TestMainWindow::addFeedKeepsSelectionOnNewRow()
 {
-    writeBytes(dataFile("list.txt"), "http://a\nhttp://b\n");
+    writeFileBytes(dataFile("list.txt"), "http://a\nhttp://b\n");
     auto w = makeWindow();
     selectFeeds(*w, {0, 1});
     m_dialogs.answerInput(QStringLiteral("http://127.0.0.1:1/c"));
@@ -389,19 +379,19 @@ void TestMainWindow::addFeedKeepsSelectionOnNewRow()
 
 void TestMainWindow::deleteSelected()
 {
-    writeBytes(dataFile("list.txt"), "r0\nr1\nr2\nr3\nr4\n");
+    writeFileBytes(dataFile("list.txt"), "r0\nr1\nr2\nr3\nr4\n");
     auto w = makeWindow();
     selectFeeds(*w, {0, 2, 3});
     w->DeleteSelected1->trigger();
     QCOMPARE(w->feedUrls(), (QStringList{"r1", "r4"}));
-    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
 
     // With nothing selected the list stays and the file is still rewritten.
     QFile::remove(dataFile("list.txt"));
     w->ListBox1->clearSelection();
     w->Delete2->trigger();
     QCOMPARE(w->feedUrls(), (QStringList{"r1", "r4"}));
-    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("\xEF\xBB\xBFr1\r\nr4\r\n"));
 }
 
 void TestMainWindow::deleteAllAndClear_data()
@@ -417,17 +407,17 @@ void TestMainWindow::deleteAllAndClear()
 {
     QFETCH(QString, command);
     QFETCH(QByteArray, list);
-    writeBytes(dataFile("list.txt"), list);
+    writeFileBytes(dataFile("list.txt"), list);
     auto w = makeWindow();
     selectFeeds(*w, {});
     w->findChild<QAction *>(command)->trigger();
     QVERIFY(w->feedUrls().isEmpty());
-    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("\xEF\xBB\xBF"));
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("\xEF\xBB\xBF"));
 }
 
 void TestMainWindow::copyUrl()
 {
-    writeBytes(dataFile("list.txt"), "http://a\nhttp://b\nhttp://c\n");
+    writeFileBytes(dataFile("list.txt"), "http://a\nhttp://b\nhttp://c\n");
     auto w = makeWindow();
     w->Copy1->trigger();
     QCOMPARE(m_dialogs.takeBox(), (Box{"Please select RSS!", "Warning", Icon::Warning, {}}));
@@ -438,7 +428,7 @@ void TestMainWindow::copyUrl()
 
 void TestMainWindow::listSaveFailureReachesErrorHandler()
 {
-    writeBytes(dataFile("list.txt"), "a\nb\n");
+    writeFileBytes(dataFile("list.txt"), "a\nb\n");
     auto w = makeWindow();
     QFile::remove(dataFile("list.txt"));
     QDir(m_program->path()).mkdir("list.txt");
@@ -483,7 +473,7 @@ void TestMainWindow::folderPicker()
     QCOMPARE(m_dialogs.lastFolderStart, m_desktop->path()); // typing did not move it
     QCOMPARE(w->Edit1->text(), picked.path());
     QCOMPARE(w->rememberedFolder(), picked.path());
-    QCOMPARE(readAll(dataFile("settings.ini")), settingsBytes(picked.path()));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settingsBytes(picked.path()));
 
     // AddMyFolder ignores a blank folder.
     w->AddMyFolder(" \t ");
@@ -510,22 +500,22 @@ void TestMainWindow::onlineHelp()
 
 void TestMainWindow::resetAnsweredNo()
 {
-    writeBytes(dataFile("list.txt"), "a\n");
+    writeFileBytes(dataFile("list.txt"), "a\n");
     auto w = makeWindow();
-    const QByteArray settings = readAll(dataFile("settings.ini"));
+    const QByteArray settings = readFileBytes(dataFile("settings.ini"));
     for (auto answer : {QMessageBox::No, QMessageBox::NoButton}) {
         m_dialogs.answerAsk(answer);
         w->ResettoDefaults1->trigger();
         QCOMPARE(m_dialogs.takeBox(), (Box{"Restart Application?", "Confirmation", Icon::Question, {"Yes", "No"}}));
     }
-    QCOMPARE(readAll(dataFile("settings.ini")), settings);
-    QCOMPARE(readAll(dataFile("list.txt")), QByteArray("a\n"));
+    QCOMPARE(readFileBytes(dataFile("settings.ini")), settings);
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("a\n"));
     QVERIFY(!m_restarted);
 }
 
 void TestMainWindow::resetAnsweredYes()
 {
-    writeBytes(dataFile("list.txt"), "a\n");
+    writeFileBytes(dataFile("list.txt"), "a\n");
     auto w = makeWindow();
     w->show();
     m_dialogs.answerAsk(QMessageBox::Yes);

@@ -7,21 +7,14 @@
 
 #include <functional>
 
+#include "testhelpers.h"
+
 Q_DECLARE_METATYPE(Response)
 
 namespace {
 
-const QString kNoError = QStringLiteral("<no error>");
-
-QString errorOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const AppError &e) {
-        return e.message();
-    }
-    return kNoError;
-}
+using testhelpers::errorOf;
+using testhelpers::kNoError;
 
 // The fields as a form parser on the server side reads the body.
 QStringList fieldsOf(const QByteArray &body)

@@ -11,22 +11,14 @@
 
 #include <functional>
 
+#include "testhelpers.h"
+
 Q_DECLARE_METATYPE(Response)
 
 namespace {
 
-const QString kNoError = QStringLiteral("<no error>");
-
-// The message of the AppError the call throws, or kNoError.
-QString errorOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const AppError &e) {
-        return e.message();
-    }
-    return kNoError;
-}
+using testhelpers::errorOf;
+using testhelpers::kNoError;
 
 QByteArray utf16(const QString &text, bool littleEndian)
 {
