@@ -2,6 +2,7 @@
 
 #include "app/datafolder.h"
 #include "app/errors.h"
+#include "app/textcodec.h"
 #include "feeds/displayrss.h"
 #include "feeds/episodecommands.h"
 #include "feeds/episodemodel.h"
@@ -89,24 +90,6 @@ void setUpListView(QTableView *view)
     view->setIconSize(QSize(16, 16));
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-}
-
-bool isBlank(const QString &text)
-{
-    for (QChar c : text)
-        if (c.unicode() > 32)
-            return false;
-    return true;
-}
-
-QString trimmedControls(const QString &text)
-{
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 } // namespace
@@ -512,7 +495,7 @@ void TAppForm::Exit1Click()
 
 void TAppForm::AddMyFolder(const QString &folder)
 {
-    if (isBlank(folder))
+    if (trimControls(folder).isEmpty())
         return;
     m_rememberedFolder = folder;
     Edit1->setText(folder);
@@ -585,7 +568,7 @@ void TAppForm::Button3Click()
                                                   QStringLiteral("http://"));
     if (!entered)
         return;
-    if (trimmedControls(*entered).isEmpty()) {
+    if (trimControls(*entered).isEmpty()) {
         m_env.dialogs->message(this, QStringLiteral("Invalid RSS!"), QStringLiteral("RSS"), UserDialogs::Icon::Warning);
         return;
     }

@@ -162,6 +162,16 @@ QString joinLinesCrLf(const QStringList &lines)
     return out;
 }
 
+QString trimControls(QStringView text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin].unicode() <= 32)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin).toString();
+}
+
 QByteArray utf8WithBom(const QString &text)
 {
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();

@@ -26,6 +26,10 @@ QString decodeTextCrLf(const QByteArray &bytes);
 // The lines joined with CR LF after every one of them, the last one included.
 QString joinLinesCrLf(const QStringList &lines);
 
+// The text without the characters of code 32 or below (blanks and control
+// characters) at either end.
+QString trimControls(QStringView text);
+
 // Encode as UTF-8 with the byte-order mark EF BB BF in front.
 QByteArray utf8WithBom(const QString &text);
 

@@ -1,5 +1,7 @@
 #include "feeds/episodecommands.h"
 
+#include "app/textcodec.h"
+
 namespace {
 
 QString foldAsciiCapitals(const QString &s)
@@ -35,16 +37,5 @@ int findEpisode(const EpisodeRows &rows, const QString &text, int startRow)
 
 QString joinForClipboard(const QStringList &values)
 {
-    QString joined;
-    for (const QString &value : values) {
-        joined += value;
-        joined += QLatin1StringView("\r\n");
-    }
-    qsizetype begin = 0;
-    qsizetype end = joined.size();
-    while (begin < end && joined.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && joined.at(end - 1).unicode() <= 32)
-        --end;
-    return joined.mid(begin, end - begin);
+    return trimControls(joinLinesCrLf(values));
 }
