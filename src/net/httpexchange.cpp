@@ -21,6 +21,11 @@ constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 // A body collected in memory gets its announced length reserved up to this.
 constexpr qint64 kReserveLimit = 512LL * 1024 * 1024;
 
+// A response head, or a chunk-size or trailer line, longer than this is not
+// HTTP; without a bound a server could make us hold any amount of it.
+constexpr qsizetype kMaxHeadBytes = 256 * 1024;
+constexpr qsizetype kMaxLineBytes = 16 * 1024;
+
 const char kTimedOut[] = "Connection timed out";
 const char kNoTlsLibrary[] = "Could not load SSL library.";
 const char kClosedEarly[] = "The remote host closed the connection";
@@ -228,8 +233,15 @@ private:
         switch (m_stage) {
         case Stage::Head: {
             const qsizetype end = m_in.indexOf("\r\n\r\n");
-            if (end < 0)
+            if (end < 0) {
+                if (m_in.size() > kMaxHeadBytes)
+                    fail(QStringLiteral("Invalid response from the server"));
                 return false;
+            }
+            if (end > kMaxHeadBytes) {
+                fail(QStringLiteral("Invalid response from the server"));
+                return false;
+            }
             const QByteArray head = m_in.left(end);
             m_in.remove(0, end + 4);
             parseHead(head);
@@ -253,8 +265,11 @@ private:
         }
         case Stage::ChunkSize: {
             const qsizetype end = m_in.indexOf("\r\n");
-            if (end < 0)
+            if (end < 0 || end > kMaxLineBytes) {
+                if (m_in.size() > kMaxLineBytes)
+                    fail(QStringLiteral("Invalid chunk in the response"));
                 return false;
+            }
             bool ok = false;
             const qint64 size = m_in.left(end).split(';').value(0).trimmed().toLongLong(&ok, 16);
             m_in.remove(0, end + 2);
@@ -285,8 +300,11 @@ private:
             return true;
         case Stage::Trailer: {
             const qsizetype end = m_in.indexOf("\r\n");
-            if (end < 0)
+            if (end < 0 || end > kMaxLineBytes) {
+                if (m_in.size() > kMaxLineBytes)
+                    fail(QStringLiteral("Invalid chunk in the response"));
                 return false;
+            }
             m_in.remove(0, end + 2);
             if (end == 0)
                 complete();

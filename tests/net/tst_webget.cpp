@@ -60,6 +60,7 @@ private slots:
     void inactivityEndsStalledTransfer_data();
     void inactivityEndsStalledTransfer();
     void slowLivingTransferGoesOn();
+    void oversizedHeadIsError();
     void closedMidBodyIsError_data();
     void closedMidBodyIsError();
     void keepsProcessingEventsWhileBlocking();
@@ -306,6 +307,16 @@ void TestWebGet::slowLivingTransferGoesOn()
     TestServer server;
     server.route("/slow", Response::pattern(40 * 64).slow(64, 50));
     QCOMPARE(FetchUrl(server.urlString("/slow"), 1000).size(), 40 * 65);
+}
+
+void TestWebGet::oversizedHeadIsError()
+{
+    // A response head of megabytes is refused instead of being collected.
+    TestServer server;
+    server.route("/big", Response::ok("body").header("X-Filler", QByteArray(2 * 1024 * 1024, 'a')));
+    server.route("/fine", Response::ok("body").header("X-Filler", QByteArray(8 * 1024, 'a')));
+    QCOMPARE(errorOf([&] { FetchUrl(server.urlString("/big")); }), "Invalid response from the server");
+    QCOMPARE(FetchUrl(server.urlString("/fine")), "body\r\n");
 }
 
 void TestWebGet::closedMidBodyIsError_data()
