@@ -119,30 +119,37 @@ QString decodeTextCrLf(const QByteArray &bytes)
     const qsizetype breaks = text.count('\n') + text.count('\r');
     QString out(text.size() + breaks + 2, Qt::Uninitialized);
     QChar *to = out.data();
-    // Stateful, and keeping a byte-order mark as a character, so that a line
-    // that starts with U+FEFF keeps it, as the plain decoding does.
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    // Each run of non-ASCII bytes is decoded on its own (stateless: a sequence
+    // cut off at the end of a run is an error), and a byte-order mark is kept
+    // as a character, as the plain decoding keeps it.
+    QStringDecoder utf8(QStringConverter::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     const char *from = text.data();
     const char *const end = from + text.size();
     while (from < end) {
-        const char *stop = from;
-        while (stop < end && *stop != '\r' && *stop != '\n')
-            ++stop;
-        to = utf8.appendToBuffer(to, QByteArrayView(from, stop - from));
-        if (stop < end)
-            stop += (*stop == '\r' && stop + 1 < end && stop[1] == '\n') ? 2 : 1;
-        from = stop;
+        const uchar c = uchar(*from);
+        if (c == '\r' || c == '\n') {
+            from += (c == '\r' && from + 1 < end && from[1] == '\n') ? 2 : 1;
+            *to++ = u'\r';
+            *to++ = u'\n';
+        } else if (c < 0x80) {
+            *to++ = QChar(char16_t(c));
+            ++from;
+        } else {
+            // A run of non-ASCII bytes goes through the decoder; it ends at an
+            // ASCII byte, so a valid sequence is never split.
+            const char *stop = from + 1;
+            while (stop < end && uchar(*stop) >= 0x80)
+                ++stop;
+            to = utf8.appendToBuffer(to, QByteArrayView(from, stop - from));
+            from = stop;
+        }
+    }
+    if (!text.isEmpty() && text.back() != '\r' && text.back() != '\n') {
         *to++ = u'\r';
         *to++ = u'\n';
     }
-    // A sequence cut off at the end is held by the decoder, not reported.
-    qsizetype lastStart = text.size();
-    while (lastStart > 0 && text.size() - lastStart < 4 && (uchar(text[lastStart - 1]) & 0xC0) == 0x80)
-        --lastStart;
-    if (lastStart > 0 && uchar(text[lastStart - 1]) >= 0x80)
-        --lastStart;
-    const bool cutOff = !text.sliced(lastStart).isValidUtf8();
-    if (utf8.hasError() || cutOff || (nul >= 0 && !body.sliced(nul).isValidUtf8()))
+    if (utf8.hasError() || (nul >= 0 && !body.sliced(nul).isValidUtf8()))
         return normalizeLineEnds(decodeText(bytes));
     out.truncate(to - out.constData());
     return out;

@@ -111,6 +111,8 @@ void TestAppCore::decodeTextCrLfFallback_data()
     QTest::newRow("utf16le") << QByteArray("\xFF\xFE" "a\0\n\0b\0", 8) << "a\r\nb\r\n";
     QTest::newRow("two of three bytes at the end") << QByteArray("a\n\xE2\x82") << u"a\r\nâ\u201A\r\n"_qs;
     QTest::newRow("complete sequence at the end") << QByteArray("a\n\xE2\x82\xAC") << u"a\r\n€\r\n"_qs;
+    QTest::newRow("cut-off sequence before ascii") << QByteArray("\xC3" "a\n\xC3\xA9") << u"Ãa\r\nÃ©\r\n"_qs;
+    QTest::newRow("stray continuation byte") << QByteArray("a\x80z") << u"a€z\r\n"_qs;
     QTest::newRow("truncated sequence at the end") << QByteArray("a\n\xC3") << u"a\r\nÃ\r\n"_qs;
 }
 
