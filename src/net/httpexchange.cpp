@@ -227,6 +227,18 @@ private:
         }
     }
 
+    // Where the CR LF of the next chunk-size or trailer line is, or -1 while
+    // the line is still coming; a line longer than kMaxLineBytes fails.
+    qsizetype chunkLineEnd()
+    {
+        const qsizetype end = m_in.indexOf("\r\n");
+        if (end >= 0 && end <= kMaxLineBytes)
+            return end;
+        if (m_in.size() > kMaxLineBytes)
+            fail(QStringLiteral("Invalid chunk in the response"));
+        return -1;
+    }
+
     // One step of the response parser; false when it needs more input.
     bool parseStep()
     {
@@ -264,12 +276,9 @@ private:
             return true;
         }
         case Stage::ChunkSize: {
-            const qsizetype end = m_in.indexOf("\r\n");
-            if (end < 0 || end > kMaxLineBytes) {
-                if (m_in.size() > kMaxLineBytes)
-                    fail(QStringLiteral("Invalid chunk in the response"));
+            const qsizetype end = chunkLineEnd();
+            if (end < 0)
                 return false;
-            }
             bool ok = false;
             const qint64 size = m_in.left(end).split(';').value(0).trimmed().toLongLong(&ok, 16);
             m_in.remove(0, end + 2);
@@ -299,12 +308,9 @@ private:
             m_stage = Stage::ChunkSize;
             return true;
         case Stage::Trailer: {
-            const qsizetype end = m_in.indexOf("\r\n");
-            if (end < 0 || end > kMaxLineBytes) {
-                if (m_in.size() > kMaxLineBytes)
-                    fail(QStringLiteral("Invalid chunk in the response"));
+            const qsizetype end = chunkLineEnd();
+            if (end < 0)
                 return false;
-            }
             m_in.remove(0, end + 2);
             if (end == 0)
                 complete();
