@@ -179,6 +179,16 @@ QString trimControls(QStringView text)
     return text.mid(begin, end - begin).toString();
 }
 
+QString foldAsciiCapitals(QString text)
+{
+    for (QChar &c : text) {
+        const char16_t u = c.unicode();
+        if (u >= u'A' && u <= u'Z')
+            c = QChar(char16_t(u + (u'a' - u'A')));
+    }
+    return text;
+}
+
 QByteArray utf8WithBom(const QString &text)
 {
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();

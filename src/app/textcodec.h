@@ -30,6 +30,10 @@ QString joinLinesCrLf(const QStringList &lines);
 // characters) at either end.
 QString trimControls(QStringView text);
 
+// The text with the ASCII capitals A-Z made lower case; no other character
+// changes (so "É" stays "É").
+QString foldAsciiCapitals(QString text);
+
 // Encode as UTF-8 with the byte-order mark EF BB BF in front.
 QByteArray utf8WithBom(const QString &text);
 

@@ -2,21 +2,6 @@
 
 #include "app/textcodec.h"
 
-namespace {
-
-QString foldAsciiCapitals(const QString &s)
-{
-    QString folded = s;
-    for (QChar &c : folded) {
-        const char16_t u = c.unicode();
-        if (u >= u'A' && u <= u'Z')
-            c = QChar(char16_t(u + (u'a' - u'A')));
-    }
-    return folded;
-}
-
-} // namespace
-
 int findStartRow(int firstSelectedRow)
 {
     return firstSelectedRow < 0 ? 0 : firstSelectedRow + 1;

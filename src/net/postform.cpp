@@ -1,6 +1,7 @@
 #include "net/postform.h"
 
 #include "app/errors.h"
+#include "app/textcodec.h"
 #include "net/httpexchange.h"
 
 #include <QUrl>
@@ -13,17 +14,6 @@ bool keptAsIs(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
         || c == '-' || c == '.' || c == '_';
-}
-
-// ASCII letters only: the URL's non-ASCII characters stay as they are.
-QString asciiLower(const QString &text)
-{
-    QString lower = text;
-    for (QChar &c : lower) {
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + ('a' - 'A'));
-    }
-    return lower;
 }
 
 QString postSecure(const QString &url, const QByteArray &body, int timeoutMs)
@@ -102,7 +92,8 @@ QByteArray encodeForm(const QStringList &fields)
 QString PostForm(const QString &url, const QStringList &fields, int timeoutMs)
 {
     const QByteArray body = encodeForm(fields);
-    if (asciiLower(url).startsWith(QLatin1String("https://")))
+    // ASCII letters only: the URL's other characters stay as they are.
+    if (foldAsciiCapitals(url).startsWith(QLatin1String("https://")))
         return postSecure(url, body, timeoutMs);
     return postPlain(url, body, timeoutMs);
 }
