@@ -35,28 +35,27 @@ bool equalsNoCase(const QByteArray &a, const char *b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-struct Header
-{
-    QByteArray name;
-    QByteArray value;
-};
+using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-QByteArray headerValue(const QList<Header> &headers, const char *name)
-{
-    for (const Header &h : headers) {
-        if (equalsNoCase(h.name, name))
-            return h.value;
-    }
-    return {};
-}
-
-bool hasHeader(const QList<QPair<QByteArray, QByteArray>> &headers, const char *name)
+// The first header of that name (compared without case), or null.
+const QByteArray *findHeader(const Headers &headers, const char *name)
 {
     for (const auto &h : headers) {
         if (equalsNoCase(h.first, name))
-            return true;
+            return &h.second;
     }
-    return false;
+    return nullptr;
+}
+
+QByteArray headerValue(const Headers &headers, const char *name)
+{
+    const QByteArray *value = findHeader(headers, name);
+    return value ? *value : QByteArray();
+}
+
+bool hasHeader(const Headers &headers, const char *name)
+{
+    return findHeader(headers, name) != nullptr;
 }
 
 struct Hop
@@ -64,7 +63,7 @@ struct Hop
     QByteArray version;
     int status = 0;
     QByteArray reason;
-    QList<Header> headers;
+    Headers headers;
     QByteArray body;
     qint64 bodyBytes = 0;
 };
