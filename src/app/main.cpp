@@ -92,6 +92,16 @@ void setUpListView(QTableView *view)
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
+// The selected rows of a list view, top to bottom.
+QList<int> selectedRows(const QTableView *view)
+{
+    QList<int> rows;
+    for (const QModelIndex &index : view->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 } // namespace
 
 AppEnvironment AppEnvironment::forThisProcess(UserDialogs &dialogs)
@@ -549,11 +559,7 @@ QStringList TAppForm::feedUrls() const
 
 QList<int> TAppForm::selectedFeedRows() const
 {
-    QList<int> rows;
-    for (const QModelIndex &index : ListBox1->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return selectedRows(ListBox1);
 }
 
 int TAppForm::currentFeedRow() const
@@ -676,11 +682,7 @@ void TAppForm::DisplayRSS1Click()
 
 QList<int> TAppForm::selectedEpisodeRows() const
 {
-    QList<int> rows;
-    for (const QModelIndex &index : ListView1->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return selectedRows(ListView1);
 }
 
 void TAppForm::Find1Click()
