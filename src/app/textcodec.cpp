@@ -1,15 +1,21 @@
 #include "app/textcodec.h"
 
 #include "app/errors.h"
+#include "platform/largebuffer.h"
 
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 bool startsWith(const QByteArray &bytes, const char *bom, int size)
 {
@@ -25,11 +31,10 @@ QString decodeWith(QStringDecoder decoder, QByteArrayView bytes)
 
 QString decodeText(const QByteArray &bytes)
 {
-    static const char utf8Bom[] = "\xEF\xBB\xBF";
     static const char utf16LeBom[] = "\xFF\xFE";
     static const char utf16BeBom[] = "\xFE\xFF";
 
-    const bool hasUtf8Bom = startsWith(bytes, utf8Bom, 3);
+    const bool hasUtf8Bom = startsWith(bytes, kUtf8Bom, 3);
     const QByteArrayView body = QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0);
     if (body.isValidUtf8())
         return QString::fromUtf8(body);
@@ -105,54 +110,271 @@ QString normalizeLineEnds(QStringView text)
     return out;
 }
 
+namespace {
+
+// How many bytes at the start of [from, end) are ASCII other than CR, LF and
+// NUL, i.e. stand for themselves in the text; looks at 16 bytes at a time
+// where the processor allows.
+inline qsizetype plainAsciiRun(const char *from, const char *end)
+{
+    const char *p = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // A byte of 0x80 or above has its top bit set, as do the matches.
+        const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
+        const __m128i stop = _mm_or_si128(v, _mm_or_si128(breaks, _mm_cmpeq_epi8(v, nul)));
+        const int mask = _mm_movemask_epi8(stop);
+        if (mask != 0)
+            return (p - from) + qCountTrailingZeroBits(uint(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && uchar(*p) < 0x80 && *p != '\r' && *p != '\n' && *p != '\0')
+        ++p;
+    return p - from;
+}
+
+// Widens n ASCII bytes to UTF-16.
+inline QChar *widenAscii(QChar *to, const char *from, qsizetype n)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n; ++i)
+        to[i] = QChar(char16_t(uchar(from[i])));
+    return to + n;
+}
+
+} // namespace
+
 QString decodeTextCrLf(const QByteArray &bytes)
 {
-    const bool hasUtf8Bom = startsWith(bytes, "\xEF\xBB\xBF", 3);
-    QByteArrayView body = QByteArrayView(bytes).sliced(hasUtf8Bom ? 3 : 0);
+    CrLfTextBuilder builder;
+    builder.reserveFor(bytes.size());
+    builder.append(bytes);
+    return builder.take();
+}
 
-    // As long as the bytes are valid UTF-8, CR, LF and NUL bytes never occur
-    // inside a multi-byte sequence, so the line ends are rewritten while
-    // decoding, straight into a text of the final size. Bytes that turn out
-    // not to be UTF-8 take the general road.
-    const qsizetype nul = body.indexOf('\0');
-    const QByteArrayView text = nul >= 0 ? body.first(nul) : body;
-    const qsizetype breaks = text.count('\n') + text.count('\r');
-    QString out(text.size() + breaks + 2, Qt::Uninitialized);
-    QChar *to = out.data();
-    // Each run of non-ASCII bytes is decoded on its own (stateless: a sequence
-    // cut off at the end of a run is an error), and a byte-order mark is kept
-    // as a character, as the plain decoding keeps it.
+// As long as the bytes are valid UTF-8, CR, LF and NUL bytes never occur
+// inside a multi-byte sequence, so the line ends are rewritten while decoding.
+// Should the bytes turn out not to be UTF-8, the text so far is encoded back:
+// valid UTF-8 comes back byte for byte, and the line ends it lost play no part
+// in the general decoding, which makes them CR LF again.
+
+void CrLfTextBuilder::reserveFor(qint64 byteCount)
+{
+    // An announced length is only a promise: beyond this the text grows as
+    // the bytes come.
+    constexpr qint64 kMaxReserve = 128LL * 1024 * 1024;
+    if (m_mode == Mode::Decoding && byteCount > 0)
+        ensureRoom(qMin(byteCount, kMaxReserve));
+}
+
+void CrLfTextBuilder::ensureRoom(qint64 bytes)
+{
+    // The worst case: every byte a line end that becomes CR LF, and the final
+    // CR LF. The pages beyond what the text fills are never touched, so the
+    // operating system gives them no memory.
+    const qint64 need = qint64(m_written) + 2 * (bytes + m_pending.size()) + 2;
+    if (need <= m_text.size())
+        return;
+    const qint64 size = qMax(need, 2 * qint64(m_text.size()));
+    m_text.resize(qsizetype(size));
+    adviseLargeBuffer(m_text.data(), size * qint64(sizeof(QChar)));
+}
+
+void CrLfTextBuilder::append(QByteArrayView piece)
+{
+    if (piece.isEmpty())
+        return;
+    switch (m_mode) {
+    case Mode::Raw:
+        m_raw.append(piece);
+        return;
+    case Mode::AfterNul:
+        m_afterNul.append(piece);
+        return;
+    case Mode::Decoding:
+        break;
+    }
+    if (!m_headDone) {
+        // The first bytes wait while they can still be a byte-order mark.
+        while (!piece.isEmpty() && m_head.size() < 3 && piece.front() == kUtf8Bom[m_head.size()]) {
+            m_head.append(piece.front());
+            piece = piece.sliced(1);
+        }
+        if (m_head.size() < 3 && piece.isEmpty())
+            return;
+        m_headDone = true;
+        if (m_head.size() == 3) {
+            m_hadBom = true;
+        } else if (!m_head.isEmpty()) {
+            ensureRoom(m_head.size());
+            decode(m_head.constData(), m_head.constData() + m_head.size());
+        }
+        m_head.clear();
+        if (m_mode != Mode::Decoding) {
+            append(piece);
+            return;
+        }
+    }
+    ensureRoom(piece.size());
+    decode(piece.data(), piece.data() + piece.size());
+}
+
+bool CrLfTextBuilder::decodeRun(QByteArrayView run, QChar *&to)
+{
+    // Stateless: a sequence cut off at the end of the run is an error; a
+    // byte-order mark is kept as a character, as the plain decoding keeps it.
     QStringDecoder utf8(QStringConverter::Utf8,
                         QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    const char *from = text.data();
-    const char *const end = from + text.size();
+    QChar *const start = to;
+    // A mark at the very start of the text is dropped, as QString::fromUtf8 does.
+    const bool textStart = to == m_text.constData() && run.startsWith(QByteArrayView(kUtf8Bom, 3));
+    to = utf8.appendToBuffer(to, textStart ? run.sliced(3) : run);
+    if (utf8.hasError()) {
+        to = start;
+        return false;
+    }
+    m_droppedTextBom = m_droppedTextBom || textStart;
+    m_needsFinalBreak = true;
+    return true;
+}
+
+void CrLfTextBuilder::switchToRaw(QByteArrayView rest)
+{
+    QByteArray raw;
+    if (m_hadBom)
+        raw.append(kUtf8Bom, 3);
+    if (m_droppedTextBom)
+        raw.append(kUtf8Bom, 3);
+    raw.append(QStringView(m_text.constData(), m_written).toUtf8());
+    raw.append(rest);
+    m_raw = std::move(raw);
+    m_text = QString();
+    m_written = 0;
+    m_pending.clear();
+    m_mode = Mode::Raw;
+}
+
+void CrLfTextBuilder::decode(const char *from, const char *end)
+{
+    QChar *to = m_text.data() + m_written;
+    auto sync = [&] { m_written = to - m_text.constData(); };
+
+    if (!m_pending.isEmpty()) {
+        // The run the last piece ended in goes on while the bytes are non-ASCII.
+        const char *stop = from;
+        while (stop < end && uchar(*stop) >= 0x80)
+            ++stop;
+        m_pending.append(from, stop - from);
+        from = stop;
+        if (from == end) {
+            sync();
+            return;
+        }
+        if (!decodeRun(m_pending, to)) {
+            sync();
+            QByteArray rest = m_pending;
+            rest.append(from, end - from);
+            switchToRaw(rest);
+            return;
+        }
+        m_pending.clear();
+    }
+    if (m_lastWasCr && from < end && *from == '\n')
+        ++from;  // the LF of a CR LF split between two pieces
+    m_lastWasCr = false;
+
     while (from < end) {
+        const qsizetype plain = plainAsciiRun(from, end);
+        if (plain > 0) {
+            to = widenAscii(to, from, plain);
+            from += plain;
+            m_needsFinalBreak = true;
+            if (from == end)
+                break;
+        }
         const uchar c = uchar(*from);
         if (c == '\r' || c == '\n') {
+            if (c == '\r' && from + 1 == end)
+                m_lastWasCr = true;
             from += (c == '\r' && from + 1 < end && from[1] == '\n') ? 2 : 1;
             *to++ = u'\r';
             *to++ = u'\n';
-        } else if (c < 0x80) {
-            *to++ = QChar(char16_t(c));
-            ++from;
+            m_needsFinalBreak = false;
+        } else if (c == 0) {
+            // The text ends here; what follows only has to be valid UTF-8.
+            sync();
+            m_mode = Mode::AfterNul;
+            m_afterNul = QByteArray(from + 1, end - from - 1);
+            return;
         } else {
             // A run of non-ASCII bytes goes through the decoder; it ends at an
-            // ASCII byte, so a valid sequence is never split.
+            // ASCII byte, so a valid sequence is never split. One that reaches
+            // the end of the piece waits for the next.
             const char *stop = from + 1;
             while (stop < end && uchar(*stop) >= 0x80)
                 ++stop;
-            to = utf8.appendToBuffer(to, QByteArrayView(from, stop - from));
+            if (stop == end) {
+                m_pending = QByteArray(from, stop - from);
+                break;
+            }
+            if (!decodeRun(QByteArrayView(from, stop - from), to)) {
+                sync();
+                switchToRaw(QByteArrayView(from, end - from));
+                return;
+            }
             from = stop;
         }
     }
-    if (!text.isEmpty() && text.back() != '\r' && text.back() != '\n') {
-        *to++ = u'\r';
-        *to++ = u'\n';
+    sync();
+}
+
+QString CrLfTextBuilder::take()
+{
+    if (!m_headDone && !m_head.isEmpty()) {
+        // Fewer than three bytes in all, the start of a byte-order mark: text.
+        m_headDone = true;
+        ensureRoom(m_head.size());
+        decode(m_head.constData(), m_head.constData() + m_head.size());
     }
-    if (utf8.hasError() || (nul >= 0 && !body.sliced(nul).isValidUtf8()))
-        return normalizeLineEnds(decodeText(bytes));
-    out.truncate(to - out.constData());
-    return out;
+    if (m_mode == Mode::Decoding && !m_pending.isEmpty()) {
+        QChar *to = m_text.data() + m_written;
+        if (decodeRun(m_pending, to)) {
+            m_written = to - m_text.constData();
+            m_pending.clear();
+        } else {
+            switchToRaw(m_pending);
+        }
+    }
+    if (m_mode == Mode::AfterNul && !m_afterNul.isValidUtf8()) {
+        switchToRaw(QByteArray(1, '\0') + m_afterNul);
+    }
+
+    QString text;
+    if (m_mode == Mode::Raw) {
+        text = normalizeLineEnds(decodeText(m_raw));
+    } else {
+        if (m_needsFinalBreak) {
+            m_text[m_written++] = u'\r';
+            m_text[m_written++] = u'\n';
+        }
+        m_text.truncate(m_written);
+        text = std::move(m_text);
+    }
+    *this = CrLfTextBuilder();
+    return text;
 }
 
 QString joinLinesCrLf(const QStringList &lines)

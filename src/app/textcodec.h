@@ -23,6 +23,41 @@ QString normalizeLineEnds(QStringView text);
 // ends done in one pass for UTF-8 (the text of a fetched feed).
 QString decodeTextCrLf(const QByteArray &bytes);
 
+// Builds the text decodeTextCrLf() gives for bytes that arrive in pieces (a
+// feed as it comes off the network), without keeping the bytes: UTF-8 is
+// decoded piece by piece; only bytes that turn out not to be UTF-8 are kept,
+// to be decoded the general way at the end.
+class CrLfTextBuilder
+{
+public:
+    // Makes room for a text of that many bytes, when the length is known.
+    void reserveFor(qint64 byteCount);
+    void append(QByteArrayView piece);
+    // The text of all pieces so far; the builder is empty afterwards.
+    QString take();
+
+private:
+    enum class Mode { Decoding, AfterNul, Raw };
+
+    void decode(const char *from, const char *end);
+    bool decodeRun(QByteArrayView run, QChar *&to);
+    void ensureRoom(qint64 bytes);
+    void switchToRaw(QByteArrayView rest);
+
+    Mode m_mode = Mode::Decoding;
+    QByteArray m_head;          // the first bytes while they may be a byte-order mark
+    bool m_headDone = false;
+    bool m_hadBom = false;
+    bool m_droppedTextBom = false;  // a second mark, right after the first
+    QString m_text;             // its first m_written characters are the text so far
+    qsizetype m_written = 0;
+    QByteArray m_pending;       // a run of non-ASCII bytes the last piece ended in
+    bool m_lastWasCr = false;   // the last byte was a CR (its LF may follow)
+    bool m_needsFinalBreak = false;
+    QByteArray m_afterNul;      // the bytes after the first NUL, only to be validated
+    QByteArray m_raw;           // Raw mode: bytes equivalent to everything so far
+};
+
 // The lines joined with CR LF after every one of them, the last one included.
 QString joinLinesCrLf(const QStringList &lines);
 

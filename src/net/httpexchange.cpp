@@ -2,6 +2,7 @@
 
 #include "app/errors.h"
 #include "net/blockingwait.h"
+#include "platform/largebuffer.h"
 
 #include <QIODevice>
 #include <QNetworkProxy>
@@ -17,6 +18,9 @@ namespace {
 // The socket buffers at most this much before we read it; we read everything
 // at every readyRead, so memory stays bounded whatever the body size.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
+// What one read of an unbuffered connection takes at most.
+constexpr qint64 kReadPiece = 1024 * 1024;
+constexpr int kReadsPerWakeUp = 8;
 
 // A body collected in memory gets its announced length reserved up to this.
 constexpr qint64 kReserveLimit = 512LL * 1024 * 1024;
@@ -91,12 +95,13 @@ public:
         std::unique_ptr<QTcpSocket> socket;
         if (secure) {
             auto *ssl = new QSslSocket;
-            ssl->setSslConfiguration(m_options.tls);
+            ssl->setSslConfiguration(m_options.tls ? m_options.tls() : QSslConfiguration::defaultConfiguration());
             socket.reset(ssl);
         } else {
             socket.reset(new QTcpSocket);
         }
         m_socket = socket.get();
+        m_unbuffered = !secure;
         m_loop = &loop;
         socket->setProxy(QNetworkProxy::NoProxy);
         socket->setReadBufferSize(kSocketReadBuffer);
@@ -138,7 +143,7 @@ public:
             ssl->connectToHostEncrypted(url.host(), port);
         } else {
             QObject::connect(socket.get(), &QTcpSocket::connected, &loop, sendRequest);
-            socket->connectToHost(url.host(), port);
+            socket->connectToHost(url.host(), port, QIODevice::ReadWrite | QIODevice::Unbuffered);
         }
         if (!m_finished)
             runBlocking(loop);
@@ -219,11 +224,56 @@ private:
 
     void receive()
     {
-        if (m_finished)
-            return;
-        m_in += m_socket->readAll();
-        while (!m_finished && parseStep()) {
+        // A plain connection is unbuffered: each read takes the bytes from the
+        // system straight into our buffer, until there are none for now or
+        // the peer has closed. A TLS connection reads what it has decrypted.
+        // A few reads at a time, so that a fast stream still lets the event
+        // loop run (repaints, timers) between them.
+        bool peerClosed = false;
+        for (int reads = 0; !m_finished && reads < kReadsPerWakeUp; ++reads) {
+            const qint64 most = m_unbuffered ? kReadPiece : m_socket->bytesAvailable();
+            if (most <= 0)
+                break;
+            qint64 got = 0;
+            if (m_stage == Stage::Length && m_in.isEmpty() && !m_options.sink) {
+                // A body of announced length collected in memory goes straight
+                // into its reserved room.
+                got = readInto(m_memory, qMin(m_remaining, most), peerClosed);
+                if (got > 0) {
+                    m_count += got;
+                    m_remaining -= got;
+                    if (m_remaining == 0)
+                        complete();
+                }
+            } else {
+                // m_in keeps its room between reads: a fresh buffer for every
+                // read would cost page faults on every piece of a large body.
+                got = readInto(m_in, most, peerClosed);
+                while (!m_finished && parseStep()) {
+                }
+            }
+            if (got <= 0)
+                break;
         }
+        if (peerClosed)
+            closedByPeer();
+    }
+
+    // Appends what the socket has, up to most bytes; the count, 0 when there
+    // is nothing now, -1 when the peer has closed or the read failed.
+    qint64 readInto(QByteArray &buffer, qint64 most, bool &peerClosed)
+    {
+        const qsizetype had = buffer.size();
+        buffer.resize(had + qsizetype(most));
+        const qint64 got = m_socket->read(buffer.data() + had, most);
+        buffer.resize(had + qsizetype(qMax<qint64>(got, 0)));
+        if (got < 0) {
+            if (m_socket->error() == QAbstractSocket::RemoteHostClosedError || !m_socket->isOpen())
+                peerClosed = true;
+            else
+                fail(m_socket->errorString());
+        }
+        return got;
     }
 
     // Where the CR LF of the next chunk-size or trailer line is, or -1 while
@@ -264,7 +314,7 @@ private:
                 return false;
             if (n == m_in.size()) {
                 deliver(m_in);
-                m_in.clear();
+                m_in.resize(0);  // keeps its room
             } else {
                 deliver(m_in.left(n));
                 m_in.remove(0, n);
@@ -319,7 +369,7 @@ private:
             if (m_in.isEmpty())
                 return false;
             deliver(m_in);
-            m_in.clear();
+            m_in.resize(0);
             return true;
         case Stage::Done:
             return false;
@@ -358,6 +408,8 @@ private:
         const qint64 length = lengthText.toLongLong(&haveLength);
         m_announced = haveLength && !m_chunked ? length : -1;
         m_writeToSink = m_options.sink && status >= 200 && status <= 299;
+        if (m_writeToSink && m_options.onBodyStart)
+            m_options.onBodyStart(m_announced);
 
         if (m_method == "HEAD" || status == 204 || status == 304) {
             complete();
@@ -367,8 +419,10 @@ private:
             m_remaining = length;
             // One allocation for a body collected in memory, instead of a
             // chain of ever larger copies.
-            if (!m_options.sink && length > 0 && length <= kReserveLimit)
+            if (!m_options.sink && length > 0 && length <= kReserveLimit) {
                 m_memory.reserve(length);
+                adviseLargeBuffer(m_memory.data(), length);
+            }
             m_stage = Stage::Length;
             if (length == 0)
                 complete();
@@ -410,6 +464,7 @@ private:
     const QByteArray m_method;
     const QByteArray m_body;
     QTcpSocket *m_socket = nullptr;
+    bool m_unbuffered = false;
     QEventLoop *m_loop = nullptr;
     Stage m_stage = Stage::Head;
     QByteArray m_in;

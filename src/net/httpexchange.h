@@ -62,8 +62,10 @@ struct ExchangeOptions
     // nothing is sent) for so long, connecting included. 0 means no limit.
     int inactivityTimeoutMs = 0;
 
-    // TLS settings of https requests.
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    // Builds the TLS settings of an https request; called only when one is
+    // made, so a plain http exchange never loads the TLS library. Empty means
+    // Qt's defaults.
+    std::function<QSslConfiguration()> tls;
 
     // When set, the body of a 2xx response is written here as it arrives
     // (bodies of other statuses are read and dropped) and the result's body
@@ -71,6 +73,9 @@ struct ExchangeOptions
     // status, is collected in memory.
     QIODevice *sink = nullptr;
 
+    // Called on the calling thread when the head of a 2xx response for the
+    // sink has come, with the body's announced length (negative when unknown).
+    std::function<void(qint64 announcedLength)> onBodyStart;
     // Called on the calling thread after every piece of a 2xx body, with the
     // bytes of this response so far, its announced length (negative when
     // unknown) and whether it is sent chunked.

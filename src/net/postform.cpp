@@ -26,7 +26,7 @@ QString postSecure(const QString &url, const QByteArray &body, int timeoutMs)
     options.redirects = RedirectRule::Browser;
     options.maxRedirects = kSecureRedirectLimit;
     options.inactivityTimeoutMs = timeoutMs;
-    options.tls = verifyingTlsConfiguration();
+    options.tls = verifyingTlsConfiguration;
     const ExchangeResult result = runExchange(QUrl(url), options);
     return decodeWithCharset(result.body, charsetOf(result.contentType), "UTF-8");
 }

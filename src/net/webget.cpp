@@ -4,6 +4,7 @@
 #include "app/textcodec.h"
 #include "net/httpexchange.h"
 
+#include <QIODevice>
 #include <QUrl>
 
 const char kFetchUserAgent[] =
@@ -18,7 +19,7 @@ ExchangeOptions getOptions(int inactivityTimeoutMs)
     options.method = "GET";
     options.redirects = RedirectRule::Counted;
     options.inactivityTimeoutMs = inactivityTimeoutMs;
-    options.tls = unverifiedTlsConfiguration();
+    options.tls = unverifiedTlsConfiguration;
     return options;
 }
 
@@ -37,15 +38,43 @@ QString FetchUrl(const QString &url)
     return FetchUrl(url, kInactivityTimeoutMs);
 }
 
+namespace {
+
+// Turns the body into text as it arrives, so a large feed is never held as
+// bytes and as text at once.
+class TextSink final : public QIODevice
+{
+public:
+    TextSink() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+    CrLfTextBuilder text;
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        text.append(QByteArrayView(data, size));
+        return size;
+    }
+};
+
+} // namespace
+
 QString FetchUrl(const QString &url, int inactivityTimeoutMs)
 {
+    TextSink sink;
     ExchangeOptions options = getOptions(inactivityTimeoutMs);
     options.headers.append({QByteArray("User-Agent"), QByteArray(kFetchUserAgent)});
+    options.sink = &sink;
+    options.onBodyStart = [&sink](qint64 length) {
+        sink.text = CrLfTextBuilder();  // only the final response's body counts
+        sink.text.reserveFor(length);
+    };
     const ExchangeResult result = runExchange(QUrl(url), options);
     requireSuccess(result);
-    if (result.redirectLimitReached || result.body.isEmpty())
+    if (result.redirectLimitReached)
         return QString();
-    return decodeTextCrLf(result.body);
+    return sink.text.take();
 }
 
 int progressPercent(qint64 count, qint64 length, const QString &transferEncoding)

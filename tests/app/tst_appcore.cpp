@@ -33,6 +33,8 @@ private Q_SLOTS:
     void lineEnds();
     void decodeTextCrLfFallback_data();
     void decodeTextCrLfFallback();
+    void textInPieces_data();
+    void textInPieces();
     void feedListReading_data();
     void feedListReading();
     void feedListRoundTrip();
@@ -122,6 +124,69 @@ void TestAppCore::decodeTextCrLfFallback()
     QFETCH(QString, text);
     QCOMPARE(decodeTextCrLf(bytes), text);
     QCOMPARE(decodeTextCrLf(bytes), normalizeLineEnds(decodeText(bytes)));
+}
+
+void TestAppCore::textInPieces_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray longLine = QByteArray("<item><title>") + QByteArray(40, 'x') + "</title></item>";
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("ascii lines") << QByteArray("ab\r\ncd\ref\ngh");
+    QTest::newRow("cr lf at every place") << QByteArray("\r\n\r\r\n\n\r");
+    QTest::newRow("long lines past 16-byte blocks") << longLine + "\n" + longLine + "\r\n" + longLine;
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("byte-order mark and text") << QByteArray("\xEF\xBB\xBF" "a\nb");
+    QTest::newRow("start of a byte-order mark") << QByteArray("\xEF\xBB");
+    QTest::newRow("start of a mark, then ascii") << QByteArray("\xEF\xBB" "a");
+    QTest::newRow("two byte-order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a");
+    QTest::newRow("three byte-order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF" "a");
+    QTest::newRow("two marks then invalid") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF" "a\xFF");
+    QTest::newRow("mark at the start without a first") << QByteArray("\xC3\xA9\xEF\xBB\xBF" "a");
+    QTest::newRow("multi-byte runs") << QByteArray("caf\xC3\xA9 \xE2\x82\xAC\xE2\x82\xAC\n\xF0\x9F\x98\x80");
+    QTest::newRow("windows-1252 after utf-8 and breaks") << QByteArray("\xC3\xA9\r\n\r\xEF\xBB\xBFx\ncaf\xE9\r");
+    QTest::newRow("mark then invalid") << QByteArray("\xEF\xBB\xBF" "a\r\n\xFF\xC3\xA9");
+    QTest::newRow("nul then valid") << QByteArray("a\r\0\xC3\xA9\n", 7);
+    QTest::newRow("nul then invalid") << QByteArray("\xC3\xA9\n\0\xC3", 6);
+    QTest::newRow("utf-16le") << QByteArray("\xFF\xFE" "a\0\r\0\n\0\xE9\0", 10);
+    QTest::newRow("utf-16be") << QByteArray("\xFE\xFF" "\0a\0\n", 6);
+    QTest::newRow("cut-off sequence at the end") << QByteArray("ab\n\xE2\x82");
+}
+
+// Whatever the pieces the bytes arrive in, the text is the one the general
+// decoding gives for all of them at once.
+void TestAppCore::textInPieces()
+{
+    QFETCH(QByteArray, bytes);
+    const QString expected = normalizeLineEnds(decodeText(bytes));
+    QCOMPARE(decodeTextCrLf(bytes), expected);
+
+    auto build = [&bytes](const QList<qsizetype> &cuts, bool reserve) {
+        CrLfTextBuilder builder;
+        if (reserve)
+            builder.reserveFor(bytes.size());
+        qsizetype from = 0;
+        for (qsizetype cut : cuts) {
+            builder.append(QByteArrayView(bytes).sliced(from, cut - from));
+            from = cut;
+        }
+        builder.append(QByteArrayView(bytes).sliced(from));
+        return builder.take();
+    };
+    for (qsizetype i = 0; i <= bytes.size(); ++i) {
+        for (qsizetype j = i; j <= bytes.size(); ++j)
+            QVERIFY2(build({i, j}, (i + j) % 2 == 0) == expected, qPrintable(QStringLiteral("cut at %1 and %2").arg(i).arg(j)));
+    }
+    QList<qsizetype> everyByte;
+    for (qsizetype i = 1; i < bytes.size(); ++i)
+        everyByte.append(i);
+    QCOMPARE(build(everyByte, false), expected);
+
+    // A builder is empty again after take().
+    CrLfTextBuilder builder;
+    builder.append(bytes);
+    QCOMPARE(builder.take(), expected);
+    builder.append("z");
+    QCOMPARE(builder.take(), QStringLiteral("z\r\n"));
 }
 
 void TestAppCore::feedListReading_data()

@@ -107,6 +107,9 @@ void TestWebGet::decodesBody_data()
     QTest::newRow("CR LF kept") << QByteArray("a\r\nb") << QByteArray() << false << QStringLiteral("a\r\nb\r\n");
     QTest::newRow("NUL cuts") << QByteArray("one\ntw\0o\nthree", 15) << QByteArray() << false
                               << QStringLiteral("one\r\ntw\r\n");
+    QTest::newRow("windows-1252 after a utf-8 start")
+        << QByteArray("caf\xC3\xA9\r\nna\xEFve\r\n") << QByteArray() << false
+        << QStringLiteral("caf\u00c3\u00a9\r\nna\u00efve\r\n");
     QTest::newRow("empty body") << QByteArray() << QByteArray() << false << QString();
     QTest::newRow("chunked body") << accentsIn.toUtf8() << QByteArray("text/xml") << true << accentsOut;
 }
@@ -124,6 +127,14 @@ void TestWebGet::decodesBody()
         response.chunked().slow(5, 0);
     server.route("/feed", response);
     QCOMPARE(FetchUrl(server.urlString("/feed")), expected);
+
+    // The text is decoded as the bytes arrive; pieces of three bytes cut
+    // through multi-byte sequences, byte-order marks and CR LF pairs.
+    Response inPieces = Response::ok(body, contentType);
+    if (chunked)
+        inPieces.chunked();
+    server.route("/pieces", inPieces.slow(3, 2));
+    QCOMPARE(FetchUrl(server.urlString("/pieces")), expected);
 }
 
 void TestWebGet::followsRedirects_data()
