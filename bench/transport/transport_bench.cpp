@@ -1,7 +1,7 @@
 // transport_bench [--feed-mb N] [--file-mb N]
 //
 // Serves a feed and a file from the local test server and fetches each of them
-// five times, taking turns: with our transport (FetchUrl for the feed,
+// nine times, taking turns: with our transport (FetchUrl for the feed,
 // DownloadTransfer into /dev/null for the file) and with
 // "curl -s -o /dev/null -k URL". Every client runs as a child process of this
 // one, so that the wall time and the peak memory (wait4's resource usage) are
@@ -34,7 +34,7 @@ constexpr double kMB = 1000.0 * 1000.0;
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kThroughputGoal = 0.8;   // ours / curl's
 constexpr double kDownloadMemoryGoalMiB = 64.0;
-constexpr int kRuns = 5;  // of each client on each target; the median counts
+constexpr int kRuns = 9;  // of each client on each target; the median counts
 
 struct Run
 {

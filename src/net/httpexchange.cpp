@@ -15,10 +15,12 @@
 
 namespace {
 
-// The socket buffers at most this much before we read it; we read everything
-// at every readyRead, so memory stays bounded whatever the body size.
+// A TLS socket buffers at most this much before we read it, and one read of a
+// plain (unbuffered) connection takes at most kReadPiece, so memory stays
+// bounded whatever the body size. A wake-up does at most kReadsPerWakeUp
+// reads, so that a fast stream still lets the event loop run (repaints,
+// timers) between them.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
-// What one read of an unbuffered connection takes at most.
 constexpr qint64 kReadPiece = 1024 * 1024;
 constexpr int kReadsPerWakeUp = 8;
 
@@ -227,8 +229,6 @@ private:
         // A plain connection is unbuffered: each read takes the bytes from the
         // system straight into our buffer, until there are none for now or
         // the peer has closed. A TLS connection reads what it has decrypted.
-        // A few reads at a time, so that a fast stream still lets the event
-        // loop run (repaints, timers) between them.
         bool peerClosed = false;
         for (int reads = 0; !m_finished && reads < kReadsPerWakeUp; ++reads) {
             const qint64 most = m_unbuffered ? kReadPiece : m_socket->bytesAvailable();

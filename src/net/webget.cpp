@@ -66,10 +66,7 @@ QString FetchUrl(const QString &url, int inactivityTimeoutMs)
     ExchangeOptions options = getOptions(inactivityTimeoutMs);
     options.headers.append({QByteArray("User-Agent"), QByteArray(kFetchUserAgent)});
     options.sink = &sink;
-    options.onBodyStart = [&sink](qint64 length) {
-        sink.text = CrLfTextBuilder();  // only the final response's body counts
-        sink.text.reserveFor(length);
-    };
+    options.onBodyStart = [&sink](qint64 length) { sink.text.reserveFor(length); };
     const ExchangeResult result = runExchange(QUrl(url), options);
     requireSuccess(result);
     if (result.redirectLimitReached)
