@@ -247,7 +247,6 @@ bool CrLfTextBuilder::decodeRun(QByteArrayView run, QChar *&to)
         return false;
     }
     m_droppedTextBom = m_droppedTextBom || textStart;
-    m_needsFinalBreak = true;
     return true;
 }
 
@@ -301,7 +300,6 @@ void CrLfTextBuilder::decode(const char *from, const char *end)
         if (plain > 0) {
             to = widenAscii(to, from, plain);
             from += plain;
-            m_needsFinalBreak = true;
             if (from == end)
                 break;
         }
@@ -312,7 +310,6 @@ void CrLfTextBuilder::decode(const char *from, const char *end)
             from += (c == '\r' && from + 1 < end && from[1] == '\n') ? 2 : 1;
             *to++ = u'\r';
             *to++ = u'\n';
-            m_needsFinalBreak = false;
         } else if (c == 0) {
             // The text ends here; what follows only has to be valid UTF-8.
             sync();
@@ -366,7 +363,9 @@ QString CrLfTextBuilder::take()
     if (m_mode == Mode::Raw) {
         text = normalizeLineEnds(decodeText(m_raw));
     } else {
-        if (m_needsFinalBreak) {
+        // Every line end became CR LF, and an LF comes from nothing else: a
+        // text not ending in one lacks its final line break.
+        if (m_written > 0 && m_text.at(m_written - 1) != u'\n') {
             m_text[m_written++] = u'\r';
             m_text[m_written++] = u'\n';
         }

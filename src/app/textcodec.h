@@ -53,7 +53,6 @@ private:
     qsizetype m_written = 0;
     QByteArray m_pending;       // a run of non-ASCII bytes the last piece ended in
     bool m_lastWasCr = false;   // the last byte was a CR (its LF may follow)
-    bool m_needsFinalBreak = false;
     QByteArray m_afterNul;      // the bytes after the first NUL, only to be validated
     QByteArray m_raw;           // Raw mode: bytes equivalent to everything so far
 };
