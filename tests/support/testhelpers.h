@@ -10,6 +10,16 @@
 #include <QTest>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's count; GCC ships no header that declares it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#else
+#include <malloc.h>
+#endif
 
 namespace testhelpers {
 
@@ -42,5 +52,53 @@ inline QString errorOf(const std::function<void()> &call)
     }
     return kNoError;
 }
+
+// Bytes the heap has handed out and not taken back, whoever asked.
+inline qint64 heapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#endif
+}
+
+// Sets (or, with a null value, removes) environment variables for the life
+// of the object, then puts back what was there.
+class EnvironmentGuard
+{
+public:
+    EnvironmentGuard(std::initializer_list<std::pair<const char *, const char *>> values)
+    {
+        for (const auto &[name, value] : values) {
+            m_saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+            if (value)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
+        }
+    }
+    ~EnvironmentGuard()
+    {
+        for (const Saved &s : m_saved) {
+            if (s.wasSet)
+                qputenv(s.name, s.value);
+            else
+                qunsetenv(s.name);
+        }
+    }
+    EnvironmentGuard(const EnvironmentGuard &) = delete;
+    EnvironmentGuard &operator=(const EnvironmentGuard &) = delete;
+
+private:
+    struct Saved
+    {
+        const char *name = nullptr;
+        bool wasSet = false;
+        QByteArray value;
+    };
+    std::vector<Saved> m_saved;
+};
 
 } // namespace testhelpers

@@ -14,6 +14,8 @@
 
 #include <atomic>
 
+#include <sys/socket.h>
+
 namespace {
 
 // Body bytes are produced in pieces of this size, and no more are queued while
@@ -122,6 +124,20 @@ Response Response::noAnswer()
     return r;
 }
 
+Response Response::raw(const QByteArray &bytes)
+{
+    Response r;
+    r.m_raw = bytes;
+    r.m_close = true;
+    return r;
+}
+
+Response &Response::reset()
+{
+    m_reset = true;
+    return *this;
+}
+
 Response &Response::header(const QByteArray &name, const QByteArray &value)
 {
     m_headers.append({name, value});
@@ -219,7 +235,7 @@ public:
     }
 
 private:
-    enum class Phase { Reading, Sending, Silent, Done };
+    enum class Phase { Reading, Sending, Silent, Resetting, Done };
 
     void onReadyRead()
     {
@@ -304,6 +320,11 @@ private:
             m_phase = Phase::Silent;
             return;
         }
+        if (!m_response.m_raw.isEmpty()) {
+            m_socket->write(m_response.m_raw);
+            close();
+            return;
+        }
         m_closeWhenDone = m_response.m_close || m_response.m_framing == Response::Framing::UntilClose
             || equalsNoCase(request.header("Connection"), "close")
             || request.version == "HTTP/1.0";
@@ -337,6 +358,28 @@ private:
         pump();
     }
 
+    // Ends the connection once what was written has gone out: an orderly
+    // close, or a reset when the response asks for one.
+    void close()
+    {
+        m_phase = Phase::Done;
+        if (!m_response.m_reset) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+        if (unsent() > 0) {
+            m_phase = Phase::Resetting;
+            return;  // bytesWritten brings us back
+        }
+        // Not from inside the socket's own signal: the TLS socket is still
+        // busy there.
+        QMetaObject::invokeMethod(this, [this] {
+            const linger abortive{1, 0};
+            ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            m_socket->abort();
+        }, Qt::QueuedConnection);
+    }
+
     qint64 unsent() const
     {
         qint64 n = m_socket->bytesToWrite();
@@ -354,6 +397,10 @@ private:
 
     void pump()
     {
+        if (m_phase == Phase::Resetting) {
+            close();
+            return;
+        }
         if (m_phase != Phase::Sending || m_waitingForTimer)
             return;
         const bool isChunked = m_response.m_framing == Response::Framing::Chunked;
@@ -380,8 +427,7 @@ private:
 
         if (m_sent < m_total) {
             if (m_response.m_closeAfter >= 0 && m_sent >= m_response.m_closeAfter) {
-                m_phase = Phase::Done;
-                m_socket->disconnectFromHost();
+                close();
             } else {
                 m_phase = Phase::Silent;  // stalled
             }
@@ -390,8 +436,7 @@ private:
         if (isChunked)
             m_socket->write("0\r\n\r\n");
         if (m_closeWhenDone) {
-            m_phase = Phase::Done;
-            m_socket->disconnectFromHost();
+            close();
             return;
         }
         m_phase = Phase::Reading;

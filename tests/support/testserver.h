@@ -59,6 +59,9 @@ public:
     static Response pattern(qint64 size, const QByteArray &contentType = "application/octet-stream");
     // Reads the request and never answers (the connection stays open).
     static Response noAnswer();
+    // Sends exactly these bytes, head and body as they stand (malformed ones
+    // included), then closes the connection.
+    static Response raw(const QByteArray &bytes);
 
     Response &header(const QByteArray &name, const QByteArray &value);
     // Sends the body with "Transfer-Encoding: chunked" instead of Content-Length.
@@ -76,6 +79,9 @@ public:
     Response &closeAfter(qint64 bytes);
     // Closes the connection after this response.
     Response &closeConnection();
+    // Where the connection is closed (closeAfter, untilClose, raw), ends it
+    // with a reset (RST) instead of an orderly close.
+    Response &reset();
 
 private:
     friend class TestServerConnection;
@@ -95,6 +101,8 @@ private:
     qint64 m_closeAfter = -1;
     bool m_close = false;
     bool m_answer = true;
+    bool m_reset = false;
+    QByteArray m_raw;  // non-empty: sent as it stands
 
     qint64 bodySize() const;
 };
