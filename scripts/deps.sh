@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   qt6-base-dev libgl-dev libqscintilla2-qt6-dev
-  libssl3 openssl ca-certificates
+  libcurl4-openssl-dev libssl3 openssl ca-certificates
   fonts-dejavu-core
   curl libxml2-utils
 )

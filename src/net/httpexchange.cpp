@@ -2,49 +2,54 @@
 
 #include "app/errors.h"
 #include "net/blockingwait.h"
-#include "platform/largebuffer.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QIODevice>
-#include <QNetworkProxy>
-#include <QSslSocket>
+#include <QNetworkProxyFactory>
+#include <QSocketNotifier>
 #include <QStringDecoder>
-#include <QTcpSocket>
 #include <QTimer>
 
+#include <curl/curl.h>
+
+#include <map>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace {
 
-// A TLS socket buffers at most this much before we read it, and one read of a
-// plain (unbuffered) connection takes at most kReadPiece, so memory stays
-// bounded whatever the body size. A wake-up does at most kReadsPerWakeUp
-// reads, so that a fast stream still lets the event loop run (repaints,
-// timers) between them.
-constexpr qint64 kSocketReadBuffer = 1024 * 1024;
-constexpr qint64 kReadPiece = 1024 * 1024;
-constexpr int kReadsPerWakeUp = 8;
-
-// A body collected in memory gets its announced length reserved up to this.
-constexpr qint64 kReserveLimit = 512LL * 1024 * 1024;
-
-// A response head, or a chunk-size or trailer line, longer than this is not
-// HTTP; without a bound a server could make us hold any amount of it.
+// A response head longer than this is not HTTP; without a bound a server
+// could make us hold any amount of it.
 constexpr qsizetype kMaxHeadBytes = 256 * 1024;
-constexpr qsizetype kMaxLineBytes = 16 * 1024;
+
+// libcurl hands the body over in pieces of at most this size.
+constexpr long kReceiveBufferBytes = 256 * 1024;
 
 const char kTimedOut[] = "Connection timed out";
 const char kNoTlsLibrary[] = "Could not load SSL library.";
-const char kClosedEarly[] = "The remote host closed the connection";
+const char kInvalidResponse[] = "Invalid response from the server";
+
+// libcurl's process-wide set-up, once, before the first handle; the static's
+// initialisation is thread-safe.
+bool curlReady()
+{
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+bool curlHasTls()
+{
+    return (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SSL) != 0;
+}
 
 bool equalsNoCase(const QByteArray &a, const char *b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-using Headers = QList<QPair<QByteArray, QByteArray>>;
-
-// The first header of that name (compared without case), or null.
-const QByteArray *findHeader(const Headers &headers, const char *name)
+const QByteArray *findHeader(const HeaderList &headers, const char *name)
 {
     for (const auto &h : headers) {
         if (equalsNoCase(h.first, name))
@@ -53,33 +58,95 @@ const QByteArray *findHeader(const Headers &headers, const char *name)
     return nullptr;
 }
 
-QByteArray headerValue(const Headers &headers, const char *name)
+QByteArray headerValue(const HeaderList &headers, const char *name)
 {
     const QByteArray *value = findHeader(headers, name);
     return value ? *value : QByteArray();
 }
 
-bool hasHeader(const Headers &headers, const char *name)
+// Whether the environment names a proxy the way curl reads it; then libcurl
+// takes it (and no_proxy) from there itself.
+bool environmentNamesProxy()
 {
-    return findHeader(headers, name) != nullptr;
+    for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    return false;
 }
+
+// The desktop's proxy for the URL as Qt reads it, in libcurl's form; empty
+// for a direct connection.
+QByteArray desktopProxyFor(const QUrl &url)
+{
+    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
+    for (const QNetworkProxy &proxy : proxies) {
+        const char *scheme = nullptr;
+        if (proxy.type() == QNetworkProxy::HttpProxy)
+            scheme = "http";
+        else if (proxy.type() == QNetworkProxy::Socks5Proxy)
+            scheme = "socks5h";
+        else
+            continue;
+        QUrl address;
+        address.setScheme(QString::fromLatin1(scheme));
+        address.setHost(proxy.hostName());
+        address.setPort(proxy.port());
+        address.setUserName(proxy.user());
+        address.setPassword(proxy.password());
+        return address.toEncoded();
+    }
+    return {};
+}
+
+class CurlList
+{
+public:
+    CurlList() = default;
+    CurlList(const CurlList &) = delete;
+    CurlList &operator=(const CurlList &) = delete;
+    ~CurlList() { curl_slist_free_all(m_list); }
+
+    void append(const QByteArray &line) { m_list = curl_slist_append(m_list, line.constData()); }
+    curl_slist *get() const { return m_list; }
+
+private:
+    curl_slist *m_list = nullptr;
+};
 
 struct Hop
 {
     QByteArray version;
     int status = 0;
     QByteArray reason;
-    Headers headers;
+    HeaderList headers;
     QByteArray body;
     qint64 bodyBytes = 0;
 };
 
-// One request on its own connection, and its response.
+// One request on its own easy handle, driven by its own multi handle through
+// socket notifiers and a timer of the calling thread.
 class HopRunner
 {
 public:
-    HopRunner(const ExchangeOptions &options, const QByteArray &method, const QByteArray &body)
-        : m_options(options), m_method(method), m_body(body) {}
+    HopRunner(const ExchangeOptions &options, const QByteArray &method, const QByteArray &body,
+              const QDeadlineTimer &deadline)
+        : m_options(options), m_method(method), m_body(body), m_deadline(deadline)
+    {
+    }
+
+    HopRunner(const HopRunner &) = delete;
+    HopRunner &operator=(const HopRunner &) = delete;
+
+    ~HopRunner()
+    {
+        if (m_multi && m_easy)
+            curl_multi_remove_handle(m_multi, m_easy);
+        if (m_easy)
+            curl_easy_cleanup(m_easy);
+        if (m_multi)
+            curl_multi_cleanup(m_multi);
+    }
 
     Hop run(const QUrl &url)
     {
@@ -89,109 +156,242 @@ public:
             throw AppError(QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme()));
         if (url.host().isEmpty())
             throw AppError(QStringLiteral("Invalid URL: %1").arg(url.toString()));
-        if (secure && !QSslSocket::supportsSsl())
+        if (!curlReady())
+            throw AppError(QStringLiteral("The network library could not be started"));
+        if (secure && !curlHasTls())
             throw AppError(QString::fromLatin1(kNoTlsLibrary));
+        if (m_deadline.hasExpired())
+            throw AppError(m_options.totalTimeoutMessage);
 
-        QEventLoop loop;
-        QTimer idle;
-        std::unique_ptr<QTcpSocket> socket;
-        if (secure) {
-            auto *ssl = new QSslSocket;
-            ssl->setSslConfiguration(m_options.tls ? m_options.tls() : QSslConfiguration::defaultConfiguration());
-            socket.reset(ssl);
-        } else {
-            socket.reset(new QTcpSocket);
-        }
-        m_socket = socket.get();
-        m_unbuffered = !secure;
-        m_loop = &loop;
-        socket->setProxy(QNetworkProxy::NoProxy);
-        socket->setReadBufferSize(kSocketReadBuffer);
+        m_multi = curl_multi_init();
+        m_easy = curl_easy_init();
+        if (!m_multi || !m_easy)
+            throw AppError(QStringLiteral("Out of memory"));
+        configure(url, secure);
 
-        const bool timed = m_options.inactivityTimeoutMs > 0;
-        idle.setSingleShot(true);
-        if (timed) {
-            idle.setInterval(m_options.inactivityTimeoutMs);
-            QObject::connect(&idle, &QTimer::timeout, &loop, [this] { fail(QString::fromLatin1(kTimedOut)); });
+        m_curlTimer.setSingleShot(true);
+        QObject::connect(&m_curlTimer, &QTimer::timeout, &m_loop, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
+        m_idle.setSingleShot(true);
+        if (m_options.inactivityTimeoutMs > 0) {
+            m_idle.setInterval(m_options.inactivityTimeoutMs);
+            QObject::connect(&m_idle, &QTimer::timeout, &m_loop, [this] { fail(QString::fromLatin1(kTimedOut)); });
+            m_idle.start();
         }
-        auto activity = [&idle, timed] {
-            if (timed)
-                idle.start();
-        };
-        const QByteArray request = requestBytes(url);
-        auto sendRequest = [this, request, activity] {
-            activity();
-            m_socket->write(request);
-        };
-        QObject::connect(socket.get(), &QTcpSocket::readyRead, &loop, [this, activity] {
-            activity();
-            receive();
-        });
-        QObject::connect(socket.get(), &QTcpSocket::bytesWritten, &loop, activity);
-        QObject::connect(socket.get(), &QTcpSocket::disconnected, &loop, [this] { closedByPeer(); });
-        QObject::connect(socket.get(), &QAbstractSocket::errorOccurred, &loop,
-                         [this](QAbstractSocket::SocketError error) {
-                             if (error == QAbstractSocket::RemoteHostClosedError)
-                                 closedByPeer();
-                             else
-                                 fail(m_socket->errorString());
-                         });
+        QTimer overall;
+        if (!m_deadline.isForever()) {
+            overall.setSingleShot(true);
+            QObject::connect(&overall, &QTimer::timeout, &m_loop, [this] { fail(m_options.totalTimeoutMessage); });
+            overall.start(int(qMin<qint64>(m_deadline.remainingTime(), INT_MAX)));
+        }
 
-        const quint16 port = quint16(url.port(secure ? 443 : 80));
-        activity();
-        if (secure) {
-            auto *ssl = static_cast<QSslSocket *>(socket.get());
-            QObject::connect(ssl, &QSslSocket::encrypted, &loop, sendRequest);
-            ssl->connectToHostEncrypted(url.host(), port);
-        } else {
-            QObject::connect(socket.get(), &QTcpSocket::connected, &loop, sendRequest);
-            socket->connectToHost(url.host(), port, QIODevice::ReadWrite | QIODevice::Unbuffered);
-        }
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &HopRunner::onSocket);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &HopRunner::onTimer);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+        if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK)
+            throw AppError(QStringLiteral("The request could not be started"));
+
         if (!m_finished)
-            runBlocking(loop);
-        idle.stop();
-        QObject::disconnect(socket.get(), nullptr, &loop, nullptr);
-        socket->abort();
+            runBlocking(m_loop);
+        m_curlTimer.stop();
+        m_idle.stop();
+        overall.stop();
 
         if (!m_error.isEmpty())
             throw AppError(m_error);
+        if (m_code != CURLE_OK)
+            throw AppError(curlMessage(secure));
         m_hop.body = std::move(m_memory);
         m_hop.bodyBytes = m_count;
         return std::move(m_hop);
     }
 
 private:
-    enum class Stage { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailer, UntilClose, Done };
-
-    QByteArray requestBytes(const QUrl &url) const
+    struct Watch
     {
-        QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
-        if (target.isEmpty())
-            target = "/";
-        QByteArray host = QUrl::toAce(url.host());
-        if (host.isEmpty())
-            host = url.host().toUtf8();
-        if (host.contains(':'))
-            host = '[' + host + ']';
-        if (url.port() != -1)
-            host += ':' + QByteArray::number(url.port());
+        std::unique_ptr<QSocketNotifier> read;
+        std::unique_ptr<QSocketNotifier> write;
+    };
 
-        QByteArray out = m_method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
-        const auto &own = m_options.headers;
-        for (const auto &h : own)
-            out += h.first + ": " + h.second + "\r\n";
-        if (!hasHeader(own, "User-Agent"))
-            out += "User-Agent: Mozilla/5.0\r\n";
-        if (!hasHeader(own, "Accept"))
-            out += "Accept: */*\r\n";
-        if (!hasHeader(own, "Accept-Encoding"))
-            out += "Accept-Encoding: identity\r\n";
-        if (m_method != "GET" && m_method != "HEAD")
-            out += "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n";
-        out += "\r\n";
-        if (m_method != "GET" && m_method != "HEAD")
-            out += m_body;
-        return out;
+    void configure(const QUrl &url, bool secure)
+    {
+        m_errorText[0] = '\0';
+        CURL *e = m_easy;
+        m_url = url.toEncoded(QUrl::RemoveFragment);
+        curl_easy_setopt(e, CURLOPT_URL, m_url.constData());
+        curl_easy_setopt(e, CURLOPT_ERRORBUFFER, m_errorText);
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &HopRunner::onHeader);
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &HopRunner::onBody);
+        curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &HopRunner::onTransferInfo);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+
+        if (m_method == "GET") {
+            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+        } else if (m_method == "HEAD") {
+            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+        } else {
+            curl_easy_setopt(e, CURLOPT_POST, 1L);
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
+            curl_easy_setopt(e, CURLOPT_POSTFIELDS, m_body.constData());
+            if (m_method != "POST")
+                curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, m_method.constData());
+        }
+
+        bool ownAgent = false;
+        for (const auto &h : m_options.headers) {
+            m_headerList.append(h.first + ": " + h.second);
+            ownAgent = ownAgent || equalsNoCase(h.first, "User-Agent");
+        }
+        if (!ownAgent)
+            m_headerList.append("User-Agent: Mozilla/5.0");
+        // The body goes at once, without waiting for a "100 Continue".
+        m_headerList.append("Expect:");
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headerList.get());
+
+        for (const QByteArray &entry : m_options.resolve)
+            m_resolveList.append(entry);
+        if (m_resolveList.get())
+            curl_easy_setopt(e, CURLOPT_RESOLVE, m_resolveList.get());
+
+        if (!environmentNamesProxy()) {
+            const QByteArray proxy = desktopProxyFor(url);
+            if (!proxy.isEmpty())
+                curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
+        }
+
+        if (secure)
+            configureTls();
+    }
+
+    void configureTls()
+    {
+        CURL *e = m_easy;
+        if (m_options.tls == TlsCheck::None) {
+            curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(e, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_0));
+            // OpenSSL 3 refuses TLS 1.0/1.1 at its default security level.
+            // These transfers do not verify the server anyway, so accept the
+            // old ciphers and signatures too. TLS 1.3 has its own cipher
+            // suites and is untouched.
+            curl_easy_setopt(e, CURLOPT_SSL_CIPHER_LIST, "DEFAULT:@SECLEVEL=0");
+            return;
+        }
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+        const QString extra = qEnvironmentVariable("MORVANE_CA_FILE");
+        if (extra.isEmpty())
+            return;
+        // libcurl takes one bundle: the system's, with the extra file after it.
+        char *systemBundle = nullptr;
+        curl_easy_getinfo(e, CURLINFO_CAINFO, &systemBundle);
+        for (const QString &path : {systemBundle ? QString::fromLocal8Bit(systemBundle) : QString(), extra}) {
+            QFile file(path);
+            if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
+                m_caBundle += file.readAll() + '\n';
+        }
+        curl_blob blob{m_caBundle.data(), size_t(m_caBundle.size()), CURL_BLOB_NOCOPY};
+        curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+    }
+
+    QString curlMessage(bool secure) const
+    {
+        const QByteArray text(m_errorText);
+        // Where the TLS library cannot give a working context (no usable
+        // random source or algorithms), https cannot be had at all.
+        if (secure
+            && (m_code == CURLE_SSL_ENGINE_INITFAILED
+                || text.startsWith("Insufficient randomness")
+                || text.startsWith("SSL: couldn't create a context")))
+            return QString::fromLatin1(kNoTlsLibrary);
+        // libcurl refuses a header line too long to hold as "out of memory".
+        if (m_code == CURLE_OUT_OF_MEMORY && !m_headDone)
+            return QString::fromLatin1(kInvalidResponse);
+        if (!text.isEmpty())
+            return QString::fromUtf8(text).trimmed();
+        return QString::fromUtf8(curl_easy_strerror(m_code));
+    }
+
+    // ------------------------------------------------------------ event loop
+
+    static int onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
+    {
+        static_cast<HopRunner *>(self)->watch(socket, what);
+        return 0;
+    }
+
+    static int onTimer(CURLM *, long timeoutMs, void *self)
+    {
+        QTimer &timer = static_cast<HopRunner *>(self)->m_curlTimer;
+        if (timeoutMs < 0)
+            timer.stop();
+        else
+            timer.start(int(qMin<long>(timeoutMs, INT_MAX)));
+        return 0;
+    }
+
+    void watch(curl_socket_t socket, int what)
+    {
+        if (what == CURL_POLL_REMOVE) {
+            // The notifier may be the one whose signal runs right now: it is
+            // switched off here and destroyed with the runner.
+            auto it = m_watches.find(socket);
+            if (it == m_watches.end())
+                return;
+            for (auto *n : {&it->second.read, &it->second.write}) {
+                if (*n) {
+                    (*n)->setEnabled(false);
+                    m_retired.push_back(std::move(*n));
+                }
+            }
+            m_watches.erase(it);
+            return;
+        }
+        Watch &w = m_watches[socket];
+        arm(w.read, socket, QSocketNotifier::Read, (what & CURL_POLL_IN) != 0, CURL_CSELECT_IN);
+        arm(w.write, socket, QSocketNotifier::Write, (what & CURL_POLL_OUT) != 0, CURL_CSELECT_OUT);
+    }
+
+    void arm(std::unique_ptr<QSocketNotifier> &notifier, curl_socket_t socket, QSocketNotifier::Type type,
+             bool on, int event)
+    {
+        if (!on) {
+            if (notifier)
+                notifier->setEnabled(false);
+            return;
+        }
+        if (!notifier) {
+            notifier = std::make_unique<QSocketNotifier>(qintptr(socket), type);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, &m_loop,
+                             [this, socket, event] { drive(socket, event); });
+        }
+        notifier->setEnabled(true);
+    }
+
+    void drive(curl_socket_t socket, int events)
+    {
+        if (m_finished)
+            return;
+        int running = 0;
+        curl_multi_socket_action(m_multi, socket, events, &running);
+        int left = 0;
+        while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+            if (message->msg == CURLMSG_DONE && !m_finished) {
+                m_code = message->data.result;
+                finish();
+            }
+        }
     }
 
     void fail(const QString &message)
@@ -205,278 +405,183 @@ private:
     void finish()
     {
         m_finished = true;
-        m_loop->quit();
+        m_loop.quit();
     }
 
-    void closedByPeer()
+    void activity()
     {
-        if (m_finished)
-            return;
-        if (m_socket->bytesAvailable() > 0)
-            receive();
-        if (m_finished)
-            return;
-        if (m_stage == Stage::UntilClose) {
-            m_stage = Stage::Done;
-            finish();
-            return;
-        }
-        fail(QString::fromLatin1(kClosedEarly));
+        if (m_options.inactivityTimeoutMs > 0)
+            m_idle.start();
     }
 
-    void receive()
+    // Runs a callback's work; nothing is thrown back into libcurl: a failure
+    // ends the transfer with its message, thrown later on this thread.
+    template<typename Work>
+    bool guarded(Work &&work)
     {
-        // A plain connection is unbuffered: each read takes the bytes from the
-        // system straight into our buffer, until there are none for now or
-        // the peer has closed. A TLS connection reads what it has decrypted.
-        bool peerClosed = false;
-        for (int reads = 0; !m_finished && reads < kReadsPerWakeUp; ++reads) {
-            const qint64 most = m_unbuffered ? kReadPiece : m_socket->bytesAvailable();
-            if (most <= 0)
-                break;
-            qint64 got = 0;
-            if (m_stage == Stage::Length && m_in.isEmpty() && !m_options.sink) {
-                // A body of announced length collected in memory goes straight
-                // into its reserved room.
-                got = readInto(m_memory, qMin(m_remaining, most), peerClosed);
-                if (got > 0) {
-                    m_count += got;
-                    m_remaining -= got;
-                    if (m_remaining == 0)
-                        complete();
-                }
-            } else {
-                // m_in keeps its room between reads: a fresh buffer for every
-                // read would cost page faults on every piece of a large body.
-                got = readInto(m_in, most, peerClosed);
-                while (!m_finished && parseStep()) {
-                }
-            }
-            if (got <= 0)
-                break;
-        }
-        if (peerClosed)
-            closedByPeer();
-    }
-
-    // Appends what the socket has, up to most bytes; the count, 0 when there
-    // is nothing now, -1 when the peer has closed or the read failed.
-    qint64 readInto(QByteArray &buffer, qint64 most, bool &peerClosed)
-    {
-        const qsizetype had = buffer.size();
-        buffer.resize(had + qsizetype(most));
-        const qint64 got = m_socket->read(buffer.data() + had, most);
-        buffer.resize(had + qsizetype(qMax<qint64>(got, 0)));
-        if (got < 0) {
-            if (m_socket->error() == QAbstractSocket::RemoteHostClosedError || !m_socket->isOpen())
-                peerClosed = true;
-            else
-                fail(m_socket->errorString());
-        }
-        return got;
-    }
-
-    // Where the CR LF of the next chunk-size or trailer line is, or -1 while
-    // the line is still coming; a line longer than kMaxLineBytes fails.
-    qsizetype chunkLineEnd()
-    {
-        const qsizetype end = m_in.indexOf("\r\n");
-        if (end >= 0 && end <= kMaxLineBytes)
-            return end;
-        if (m_in.size() > kMaxLineBytes)
-            fail(QStringLiteral("Invalid chunk in the response"));
-        return -1;
-    }
-
-    // One step of the response parser; false when it needs more input.
-    bool parseStep()
-    {
-        switch (m_stage) {
-        case Stage::Head: {
-            const qsizetype end = m_in.indexOf("\r\n\r\n");
-            if (end < 0) {
-                if (m_in.size() > kMaxHeadBytes)
-                    fail(QStringLiteral("Invalid response from the server"));
-                return false;
-            }
-            if (end > kMaxHeadBytes) {
-                fail(QStringLiteral("Invalid response from the server"));
-                return false;
-            }
-            const QByteArray head = m_in.left(end);
-            m_in.remove(0, end + 4);
-            parseHead(head);
-            return true;
-        }
-        case Stage::Length: {
-            const qint64 n = qMin<qint64>(m_remaining, m_in.size());
-            if (n == 0)
-                return false;
-            if (n == m_in.size()) {
-                deliver(m_in);
-                m_in.resize(0);  // keeps its room
-            } else {
-                deliver(m_in.left(n));
-                m_in.remove(0, n);
-            }
-            m_remaining -= n;
-            if (m_remaining == 0)
-                complete();
-            return true;
-        }
-        case Stage::ChunkSize: {
-            const qsizetype end = chunkLineEnd();
-            if (end < 0)
-                return false;
-            bool ok = false;
-            const qint64 size = m_in.left(end).split(';').value(0).trimmed().toLongLong(&ok, 16);
-            m_in.remove(0, end + 2);
-            if (!ok || size < 0) {
-                fail(QStringLiteral("Invalid chunk in the response"));
-                return false;
-            }
-            m_remaining = size;
-            m_stage = size == 0 ? Stage::Trailer : Stage::ChunkData;
-            return true;
-        }
-        case Stage::ChunkData: {
-            const qint64 n = qMin<qint64>(m_remaining, m_in.size());
-            if (n == 0)
-                return false;
-            deliver(m_in.left(n));
-            m_in.remove(0, n);
-            m_remaining -= n;
-            if (m_remaining == 0)
-                m_stage = Stage::ChunkEnd;
-            return true;
-        }
-        case Stage::ChunkEnd:
-            if (m_in.size() < 2)
-                return false;
-            m_in.remove(0, 2);
-            m_stage = Stage::ChunkSize;
-            return true;
-        case Stage::Trailer: {
-            const qsizetype end = chunkLineEnd();
-            if (end < 0)
-                return false;
-            m_in.remove(0, end + 2);
-            if (end == 0)
-                complete();
-            return true;
-        }
-        case Stage::UntilClose:
-            if (m_in.isEmpty())
-                return false;
-            deliver(m_in);
-            m_in.resize(0);
-            return true;
-        case Stage::Done:
-            return false;
+        try {
+            return work();
+        } catch (const AppError &e) {
+            fail(e.message());
+        } catch (const std::bad_alloc &) {
+            fail(QStringLiteral("Out of memory"));
+        } catch (const std::exception &e) {
+            fail(QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            fail(QStringLiteral("Unexpected error during the transfer"));
         }
         return false;
     }
 
-    void parseHead(const QByteArray &head)
+    // ------------------------------------------------------------ response
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *self)
     {
-        const QList<QByteArray> lines = head.split('\n');
-        const QByteArray statusLine = lines.value(0).trimmed();
-        const qsizetype sp1 = statusLine.indexOf(' ');
-        const qsizetype sp2 = sp1 < 0 ? -1 : statusLine.indexOf(' ', sp1 + 1);
-        bool ok = false;
-        const int status = statusLine.mid(sp1 + 1, sp2 < 0 ? -1 : sp2 - sp1 - 1).toInt(&ok);
-        if (sp1 < 0 || !ok || !statusLine.startsWith("HTTP/")) {
-            fail(QStringLiteral("Invalid response from the server"));
-            return;
-        }
-        if (status >= 100 && status <= 199)
-            return;  // an interim response: the real one follows
-
-        m_hop.version = statusLine.left(sp1);
-        m_hop.status = status;
-        m_hop.reason = sp2 < 0 ? QByteArray() : statusLine.mid(sp2 + 1).trimmed();
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0)
-                m_hop.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-        }
-
-        m_chunked = headerValue(m_hop.headers, "Transfer-Encoding").toLower().contains("chunked");
-        const QByteArray lengthText = headerValue(m_hop.headers, "Content-Length").trimmed();
-        bool haveLength = false;
-        const qint64 length = lengthText.toLongLong(&haveLength);
-        m_announced = haveLength && !m_chunked ? length : -1;
-        m_writeToSink = m_options.sink && status >= 200 && status <= 299;
-        if (m_writeToSink && m_options.onBodyStart)
-            m_options.onBodyStart(m_announced);
-
-        if (m_method == "HEAD" || status == 204 || status == 304) {
-            complete();
-        } else if (m_chunked) {
-            m_stage = Stage::ChunkSize;
-        } else if (haveLength) {
-            m_remaining = length;
-            // One allocation for a body collected in memory, instead of a
-            // chain of ever larger copies.
-            if (!m_options.sink && length > 0 && length <= kReserveLimit) {
-                m_memory.reserve(length);
-                adviseLargeBuffer(m_memory.data(), length);
-            }
-            m_stage = Stage::Length;
-            if (length == 0)
-                complete();
-        } else {
-            m_stage = Stage::UntilClose;
-        }
+        auto *runner = static_cast<HopRunner *>(self);
+        const size_t bytes = size * count;
+        return runner->guarded([&] { return runner->header(QByteArray(data, qsizetype(bytes))); }) ? bytes : 0;
     }
 
-    void deliver(const QByteArray &piece)
+    static size_t onBody(char *data, size_t size, size_t count, void *self)
     {
-        if (piece.isEmpty())
-            return;
-        if (!m_options.sink) {
-            m_memory.append(piece);
-            m_count += piece.size();
-            return;
+        auto *runner = static_cast<HopRunner *>(self);
+        const size_t bytes = size * count;
+        return runner->guarded([&] { return runner->body(data, qint64(bytes)); }) ? bytes : 0;
+    }
+
+    static int onTransferInfo(void *self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
+    {
+        auto *runner = static_cast<HopRunner *>(self);
+        if (received != runner->m_received || sent != runner->m_sent) {
+            runner->m_received = received;
+            runner->m_sent = sent;
+            runner->activity();
         }
-        if (!m_writeToSink)
-            return;  // the body of a redirect or an error: dropped
-        if (m_options.sink->write(piece) != piece.size()) {
-            QString message = m_options.sink->errorString();
+        return runner->m_finished ? 1 : 0;
+    }
+
+    bool header(const QByteArray &line)
+    {
+        activity();
+        m_headBytes += line.size();
+        if (m_headBytes > kMaxHeadBytes) {
+            fail(QString::fromLatin1(kInvalidResponse));
+            return false;
+        }
+        if (line.startsWith("HTTP/")) {
+            // A new response head: an interim one, or the real one after it.
+            const QByteArray status = line.trimmed();
+            const qsizetype sp1 = status.indexOf(' ');
+            const qsizetype sp2 = sp1 < 0 ? -1 : status.indexOf(' ', sp1 + 1);
+            m_hop = Hop();
+            m_hop.version = status.left(sp1);
+            m_hop.status = status.mid(sp1 + 1, sp2 < 0 ? -1 : sp2 - sp1 - 1).toInt();
+            m_hop.reason = sp2 < 0 ? QByteArray() : status.mid(sp2 + 1).trimmed();
+            m_headBytes = line.size();
+            return true;
+        }
+        if (line.trimmed().isEmpty())
+            return m_hop.status >= 100 && m_hop.status <= 199 ? true : headComplete();
+        if ((line.startsWith(' ') || line.startsWith('\t')) && !m_hop.headers.isEmpty()) {
+            m_hop.headers.last().second += ' ' + line.trimmed();  // a folded line
+            return true;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            m_hop.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        return true;
+    }
+
+    bool headComplete()
+    {
+        m_headDone = true;
+        // Content-Length values that disagree leave the body's end unknown.
+        QByteArray length;
+        for (const auto &h : std::as_const(m_hop.headers)) {
+            if (!equalsNoCase(h.first, "Content-Length"))
+                continue;
+            for (const QByteArray &value : h.second.split(',')) {
+                const QByteArray v = value.trimmed();
+                if (!length.isEmpty() && v != length) {
+                    fail(QString::fromLatin1(kInvalidResponse) + QStringLiteral(": conflicting Content-Length"));
+                    return false;
+                }
+                length = v;
+            }
+        }
+        m_chunked = headerValue(m_hop.headers, "Transfer-Encoding").toLower().contains("chunked");
+        bool haveLength = false;
+        const qint64 announced = length.toLongLong(&haveLength);
+        m_announced = haveLength && !m_chunked ? announced : -1;
+        m_keepBody = !m_options.sink || (m_hop.status >= 200 && m_hop.status <= 299);
+        if (m_keepBody && m_options.maxBodyBytes >= 0 && m_announced > m_options.maxBodyBytes) {
+            fail(m_options.tooLargeMessage);
+            return false;
+        }
+        return true;
+    }
+
+    bool body(const char *data, qint64 bytes)
+    {
+        activity();
+        if (!m_keepBody)
+            return true;  // the body of a redirect or an error: dropped
+        if (m_options.maxBodyBytes >= 0 && m_count + bytes > m_options.maxBodyBytes) {
+            fail(m_options.tooLargeMessage);
+            return false;
+        }
+        if (!m_options.sink) {
+            // Room grows with what arrives, never with what was announced.
+            m_memory.append(data, qsizetype(bytes));
+            m_count += bytes;
+            return true;
+        }
+        if (m_options.sink->write(data, bytes) != bytes) {
+            const QString message = m_options.sink->errorString();
             fail(message.isEmpty() || message == QLatin1String("Unknown error")
                      ? QStringLiteral("Could not write the downloaded data")
                      : message);
-            return;
+            return false;
         }
-        m_count += piece.size();
+        m_count += bytes;
         if (m_options.onProgress)
             m_options.onProgress(m_count, m_announced, m_chunked);
-    }
-
-    void complete()
-    {
-        m_stage = Stage::Done;
-        finish();
+        return true;
     }
 
     const ExchangeOptions &m_options;
     const QByteArray m_method;
     const QByteArray m_body;
-    QTcpSocket *m_socket = nullptr;
-    bool m_unbuffered = false;
-    QEventLoop *m_loop = nullptr;
-    Stage m_stage = Stage::Head;
-    QByteArray m_in;
-    qint64 m_remaining = 0;
+    const QDeadlineTimer m_deadline;
+
+    CURLM *m_multi = nullptr;
+    CURL *m_easy = nullptr;
+    QByteArray m_url;
+    CurlList m_headerList;
+    CurlList m_resolveList;
+    QByteArray m_caBundle;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+
+    QEventLoop m_loop;
+    QTimer m_curlTimer;
+    QTimer m_idle;
+    std::map<curl_socket_t, Watch> m_watches;
+    std::vector<std::unique_ptr<QSocketNotifier>> m_retired;
+    curl_off_t m_received = 0;
+    curl_off_t m_sent = 0;
+
+    bool m_finished = false;
+    CURLcode m_code = CURLE_OK;
+    QString m_error;
+
+    Hop m_hop;
+    qint64 m_headBytes = 0;
+    bool m_headDone = false;
     qint64 m_announced = -1;
     bool m_chunked = false;
-    bool m_writeToSink = false;
-    Hop m_hop;
+    bool m_keepBody = true;
     QByteArray m_memory;
     qint64 m_count = 0;
-    bool m_finished = false;
-    QString m_error;
 };
 
 bool isRedirectStatus(int status)
@@ -495,22 +600,31 @@ QString ExchangeResult::statusLine() const
     return line;
 }
 
+QByteArray ExchangeResult::header(const char *name) const
+{
+    return headerValue(headers, name);
+}
+
 ExchangeResult runExchange(const QUrl &url, const ExchangeOptions &options)
 {
+    const QDeadlineTimer deadline = options.totalTimeoutMs > 0 ? QDeadlineTimer(options.totalTimeoutMs)
+                                                               : QDeadlineTimer(QDeadlineTimer::Forever);
     ExchangeResult result;
     QUrl current = url;
     QByteArray method = options.method;
     QByteArray body = options.body;
     int browserRedirects = 0;
     for (;;) {
-        Hop hop = HopRunner(options, method, body).run(current);
+        Hop hop = HopRunner(options, method, body, deadline).run(current);
         result.version = hop.version;
         result.status = hop.status;
         result.reasonPhrase = hop.reason;
-        result.contentType = headerValue(hop.headers, "Content-Type");
-        const QByteArray location = headerValue(hop.headers, "Location");
+        result.headers = std::move(hop.headers);
+        const QByteArray location = result.header("Location");
         const bool redirect = isRedirectStatus(hop.status) && hop.status != 304 && !location.isEmpty();
 
+        // A relative Location keeps the user name and password of the URL it
+        // came from; an absolute one carries its own, if any.
         if (redirect && options.redirects == RedirectRule::Counted) {
             ++result.redirects;
             const QString text = QString::fromUtf8(location);
@@ -545,33 +659,6 @@ ExchangeResult runExchange(const QUrl &url, const ExchangeOptions &options)
         result.bodyBytes = hop.bodyBytes;
         return result;
     }
-}
-
-QSslConfiguration unverifiedTlsConfiguration()
-{
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-QT_WARNING_PUSH
-QT_WARNING_DISABLE_DEPRECATED
-    // Old feed hosts still speak TLS 1.0 and 1.1; Qt marks these deprecated.
-    tls.setProtocol(QSsl::TlsV1_0OrLater);
-QT_WARNING_POP
-    // OpenSSL 3 refuses TLS 1.0/1.1 at its default security level. The GET
-    // transfers do not verify the server anyway, so accept the old ciphers
-    // and signatures too. TLS 1.3 has its own cipher suites and is untouched.
-    if (QSslSocket::activeBackend() == QLatin1String("openssl"))
-        tls.setBackendConfigurationOption("CipherString", QByteArray("DEFAULT:@SECLEVEL=0"));
-    return tls;
-}
-
-QSslConfiguration verifyingTlsConfiguration()
-{
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    const QString extra = qEnvironmentVariable("MORVANE_CA_FILE");
-    if (!extra.isEmpty())
-        tls.addCaCertificates(extra, QSsl::Pem);
-    return tls;
 }
 
 QByteArray charsetOf(const QByteArray &contentType)

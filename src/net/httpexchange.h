@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
@@ -12,25 +11,32 @@
 class QIODevice;
 
 // One HTTP/1.1 exchange (a request and the redirects it is led through), run
-// on the calling thread with a local event loop. It is the common engine under
-// FetchUrl, DownloadTransfer and PostForm; each of them sets its own
-// conventions through ExchangeOptions.
+// on the calling thread. It is the one engine under FetchUrl, DownloadTransfer
+// and PostForm; each of them sets its own conventions through ExchangeOptions.
 //
-// The client is our own, on QTcpSocket / QSslSocket: every request opens its
-// own connection and closes it when the response ends, on every path, so
-// nothing (connections, cookies, TLS sessions) outlives a request. It frames
-// bodies itself (Content-Length, chunked, until close), so a connection that
-// ends before the body does is always an error, and it never resends a request
-// on its own.
+// Every request is a libcurl easy handle of its own, driven through a multi
+// handle of its own by socket notifiers and a timer of the calling thread's
+// event loop (see blockingwait.h): every callback runs on the calling thread,
+// and the windows keep repainting while a call waits. Handles are made for one
+// request and cleaned up on every path, so nothing (connections, cookies, TLS
+// sessions) outlives a request. Redirects are followed here, one new request
+// each, never by libcurl.
 //
-// Request headers: Host, the program's headers, then the client's defaults for
-// those the program did not set: "User-Agent: Mozilla/5.0", "Accept: */*",
-// "Accept-Encoding: identity" (no compressed encoding is ever offered) and,
-// with a body, Content-Length.
+// libcurl frames the bodies (Content-Length, chunked, until close) and refuses
+// malformed ones; a connection that ends before the body does is an error. It
+// uses the proxy that the environment names (http_proxy, https_proxy,
+// all_proxy, no_proxy, as curl reads them); when the environment names none,
+// the desktop's proxy setting as Qt reads it. Credentials in a URL
+// (user:password@) go as basic authentication to that URL's host only.
+//
+// Request headers: Host, the program's headers, then "User-Agent: Mozilla/5.0"
+// and "Accept: */*" where the program set none, and Content-Length with a
+// body. No compressed encoding is offered.
 //
 // Transport failures (refused, reset, TLS, time-out, a failing sink, a body cut
-// short) are thrown as AppError with the transport's message. The HTTP status
-// is not judged here: the result carries it and the caller decides.
+// short or malformed) are thrown as AppError with libcurl's message, or with
+// the program's own where it judged. The HTTP status is not judged here: the
+// result carries it and the caller decides.
 
 enum class RedirectRule {
     // Not followed: a 3xx is returned as the result like any other status.
@@ -49,23 +55,47 @@ enum class RedirectRule {
 // The count of redirects at which the program's own rule stops following.
 constexpr int kRedirectLimit = 9;
 
+enum class TlsCheck {
+    // The GET transfers: any certificate is accepted, TLS 1.0 up to the newest
+    // version, with the old ciphers that TLS 1.0 and 1.1 servers need.
+    None,
+    // The server's certificate and name are verified against the system's
+    // store, plus the CA certificates of the PEM file named by the
+    // environment variable MORVANE_CA_FILE when it is set (used by tests and
+    // local runs against a private server).
+    Verify,
+};
+
+using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
 struct ExchangeOptions
 {
     QByteArray method = "GET";
-    QByteArray body;  // sent (with Content-Length) unless the method is GET or HEAD
-    QList<QPair<QByteArray, QByteArray>> headers;  // they replace the client's defaults
+    QByteArray body;     // sent (with Content-Length) unless the method is GET or HEAD
+    HeaderList headers;  // they replace the client's defaults
 
     RedirectRule redirects = RedirectRule::None;
     int maxRedirects = 0;  // for RedirectRule::Browser
 
+    TlsCheck tls = TlsCheck::None;
+
     // Ends the exchange with "Connection timed out" when nothing arrives (and
     // nothing is sent) for so long, connecting included. 0 means no limit.
     int inactivityTimeoutMs = 0;
+    // Ends the whole exchange, redirects included, after so long, however
+    // busy the transfer. 0 means no limit.
+    int totalTimeoutMs = 0;
+    QString totalTimeoutMessage = QStringLiteral("Operation timed out");
 
-    // Builds the TLS settings of an https request; called only when one is
-    // made, so a plain http exchange never loads the TLS library. Empty means
-    // Qt's defaults.
-    std::function<QSslConfiguration()> tls;
+    // A final body larger than this fails the exchange with tooLargeMessage,
+    // as soon as it is announced or has arrived that far. Negative: no limit.
+    qint64 maxBodyBytes = -1;
+    QString tooLargeMessage = QStringLiteral("The response is too large");
+
+    // Extra name resolutions in libcurl's form "host:port:address[,address]",
+    // used before the system's resolver (tests give a name their own
+    // addresses with it).
+    QList<QByteArray> resolve;
 
     // When set, the body of a 2xx response is written here as it arrives
     // (bodies of other statuses are read and dropped) and the result's body
@@ -73,12 +103,9 @@ struct ExchangeOptions
     // status, is collected in memory.
     QIODevice *sink = nullptr;
 
-    // Called on the calling thread when the head of a 2xx response for the
-    // sink has come, with the body's announced length (negative when unknown).
-    std::function<void(qint64 announcedLength)> onBodyStart;
-    // Called on the calling thread after every piece of a 2xx body, with the
-    // bytes of this response so far, its announced length (negative when
-    // unknown) and whether it is sent chunked.
+    // Called on the calling thread after every piece of a 2xx body written to
+    // the sink, with the bytes of this response so far, its announced length
+    // (negative when unknown) and whether it is sent chunked.
     std::function<void(qint64 count, qint64 announcedLength, bool chunked)> onProgress;
     // Called for every redirect that RedirectRule::Counted counts, with the
     // Location header as sent and the new count, before it is followed.
@@ -90,7 +117,7 @@ struct ExchangeResult
     QByteArray version = "HTTP/1.1";  // the final response's protocol version
     int status = 0;              // HTTP status code of the final response
     QByteArray reasonPhrase;     // its reason phrase, e.g. "Not Found"
-    QByteArray contentType;      // its Content-Type header
+    HeaderList headers;          // its headers, in the order received
     QByteArray body;             // empty when written to a sink
     qint64 bodyBytes = 0;        // bytes of the final body (collected or written)
     int redirects = 0;           // redirects counted by RedirectRule::Counted
@@ -99,19 +126,11 @@ struct ExchangeResult
     bool isSuccess() const { return status >= 200 && status <= 299; }
     // "HTTP/1.1 404 Not Found"
     QString statusLine() const;
+    // The first header of that name (compared without case); empty when absent.
+    QByteArray header(const char *name) const;
 };
 
 ExchangeResult runExchange(const QUrl &url, const ExchangeOptions &options);
-
-// The TLS settings of the GET transfers: no certificate verification, TLS 1.0
-// up to the newest version the TLS library offers, SSL 2 and 3 off.
-QSslConfiguration unverifiedTlsConfiguration();
-
-// The TLS settings of requests that verify the server: the system's
-// certificate store, plus the CA certificates of the PEM file named by the
-// environment variable MORVANE_CA_FILE when it is set (used by tests and local
-// runs against a private server).
-QSslConfiguration verifyingTlsConfiguration();
 
 // The charset parameter of a Content-Type header value, lower-cased and
 // unquoted; empty when there is none.

@@ -9,6 +9,19 @@
 namespace {
 
 constexpr int kSecureRedirectLimit = 5;
+// The maker's replies are a few lines; this is far beyond any of them.
+constexpr qint64 kMaxReplyBytes = 16LL * 1024 * 1024;
+
+ExchangeOptions postOptions(const QByteArray &body, int timeoutMs)
+{
+    ExchangeOptions options;
+    options.method = "POST";
+    options.body = body;
+    options.inactivityTimeoutMs = timeoutMs;
+    options.maxBodyBytes = kMaxReplyBytes;
+    options.tooLargeMessage = QStringLiteral("The reply is too large");
+    return options;
+}
 
 bool keptAsIs(char c)
 {
@@ -18,17 +31,14 @@ bool keptAsIs(char c)
 
 QString postSecure(const QString &url, const QByteArray &body, int timeoutMs)
 {
-    ExchangeOptions options;
-    options.method = "POST";
-    options.body = body;
+    ExchangeOptions options = postOptions(body, timeoutMs);
     options.headers = {{"Connection", "close"},
                        {"Content-Type", "application/x-www-form-urlencoded; charset=utf-8"}};
     options.redirects = RedirectRule::Browser;
     options.maxRedirects = kSecureRedirectLimit;
-    options.inactivityTimeoutMs = timeoutMs;
-    options.tls = verifyingTlsConfiguration;
+    options.tls = TlsCheck::Verify;
     const ExchangeResult result = runExchange(QUrl(url), options);
-    return decodeWithCharset(result.body, charsetOf(result.contentType), "UTF-8");
+    return decodeWithCharset(result.body, charsetOf(result.header("Content-Type")), "UTF-8");
 }
 
 QString postPlain(const QString &url, const QByteArray &body, int timeoutMs)
@@ -38,16 +48,13 @@ QString postPlain(const QString &url, const QByteArray &body, int timeoutMs)
         || target.host().isEmpty())
         throw AppError(QStringLiteral("Unsupported URL: %1").arg(url));
 
-    ExchangeOptions options;
-    options.method = "POST";
-    options.body = body;
+    ExchangeOptions options = postOptions(body, timeoutMs);
     options.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
     options.redirects = RedirectRule::None;
-    options.inactivityTimeoutMs = timeoutMs;
     const ExchangeResult result = runExchange(target, options);
     if (!result.isSuccess())
         throw AppError(result.statusLine());
-    return decodeWithCharset(result.body, charsetOf(result.contentType), "ISO-8859-1");
+    return decodeWithCharset(result.body, charsetOf(result.header("Content-Type")), "ISO-8859-1");
 }
 
 } // namespace

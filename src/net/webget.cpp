@@ -19,7 +19,7 @@ ExchangeOptions getOptions(int inactivityTimeoutMs)
     options.method = "GET";
     options.redirects = RedirectRule::Counted;
     options.inactivityTimeoutMs = inactivityTimeoutMs;
-    options.tls = unverifiedTlsConfiguration;
+    options.tls = TlsCheck::None;
     return options;
 }
 
@@ -35,7 +35,14 @@ void requireSuccess(const ExchangeResult &result)
 
 QString FetchUrl(const QString &url)
 {
-    return FetchUrl(url, kInactivityTimeoutMs);
+    return FetchUrl(url, FetchLimits());
+}
+
+QString FetchUrl(const QString &url, int inactivityTimeoutMs)
+{
+    FetchLimits limits;
+    limits.inactivityTimeoutMs = inactivityTimeoutMs;
+    return FetchUrl(url, limits);
 }
 
 namespace {
@@ -60,13 +67,16 @@ protected:
 
 } // namespace
 
-QString FetchUrl(const QString &url, int inactivityTimeoutMs)
+QString FetchUrl(const QString &url, const FetchLimits &limits)
 {
     TextSink sink;
-    ExchangeOptions options = getOptions(inactivityTimeoutMs);
+    ExchangeOptions options = getOptions(limits.inactivityTimeoutMs);
     options.headers.append({QByteArray("User-Agent"), QByteArray(kFetchUserAgent)});
     options.sink = &sink;
-    options.onBodyStart = [&sink](qint64 length) { sink.text.reserveFor(length); };
+    options.totalTimeoutMs = limits.totalTimeoutMs;
+    options.totalTimeoutMessage = QStringLiteral("The feed took too long to arrive");
+    options.maxBodyBytes = limits.maxBytes;
+    options.tooLargeMessage = QStringLiteral("The feed is too large");
     const ExchangeResult result = runExchange(QUrl(url), options);
     requireSuccess(result);
     if (result.redirectLimitReached)

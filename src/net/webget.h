@@ -28,6 +28,18 @@ class QIODevice;
 // The inactivity time-out of the GET transfers.
 constexpr int kInactivityTimeoutMs = 120000;
 
+// A feed fetch holds the window: it ends after this long in all, and a body
+// larger than this is refused ("The feed is too large").
+constexpr int kFetchTotalTimeoutMs = 5 * 60 * 1000;
+constexpr qint64 kMaxFeedBytes = 256LL * 1024 * 1024;
+
+struct FetchLimits
+{
+    int inactivityTimeoutMs = kInactivityTimeoutMs;
+    int totalTimeoutMs = kFetchTotalTimeoutMs;
+    qint64 maxBytes = kMaxFeedBytes;
+};
+
 // The User-Agent that FetchUrl sends.
 extern const char kFetchUserAgent[];
 
@@ -38,6 +50,7 @@ extern const char kFetchUserAgent[];
 // body, and a request that reached the redirect limit, give an empty text.
 QString FetchUrl(const QString &url);
 QString FetchUrl(const QString &url, int inactivityTimeoutMs);
+QString FetchUrl(const QString &url, const FetchLimits &limits);
 
 // The percentage of a download's progress bar: -1 when nothing must change (the
 // response is chunked, or its announced length is not above 0), otherwise
@@ -46,8 +59,10 @@ int progressPercent(qint64 count, qint64 length, const QString &transferEncoding
 int progressPercent(qint64 count, qint64 length, bool chunked);
 
 // The transfer of one episode file: FetchUrl's conventions without its
-// User-Agent (the client's default, "Mozilla/5.0", is sent), with the body written to a device as it
-// arrives instead of being held in memory, and with two notifications.
+// User-Agent (the client's default, "Mozilla/5.0", is sent) and without its
+// overall bounds (long episodes take long; only the inactivity limit holds),
+// with the body written to a device as it arrives instead of being held in
+// memory, and with two notifications.
 //
 // The notifications run on the thread that calls get(), during the call; a
 // worker hands them on to the window thread itself. They must not throw.
