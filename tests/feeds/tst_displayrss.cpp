@@ -8,7 +8,9 @@
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDebug>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
@@ -24,6 +26,32 @@ const QString Feed = QStringLiteral(
     "<channel><item><title>R&amp;D</title>\r\n"
     "<enclosure url=\"http://m.example/1.mp3\"/></item></channel>\r\n"
     "</rss>\r\n");
+
+// True when a narrow, a wide and a punctuation character take the same room
+// on the line, as in a monospace font.
+bool oneAdvance(const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    const qreal narrow = metrics.horizontalAdvance(u'i');
+    const qreal wide = metrics.horizontalAdvance(u'W');
+    const qreal stop = metrics.horizontalAdvance(u'.');
+    if (narrow <= 0 || !qFuzzyCompare(narrow, wide) || !qFuzzyCompare(narrow, stop)) {
+        qWarning() << font.family() << "advances i/W/." << narrow << wide << stop;
+        return false;
+    }
+    return true;
+}
+
+// The font of the line numbers, as the editor holds it.
+QFont gutterFont(QsciScintilla *memo)
+{
+    const auto style = (unsigned long)QsciScintillaBase::STYLE_LINENUMBER;
+    QByteArray family(memo->SendScintilla(QsciScintillaBase::SCI_STYLEGETFONT, style, (void *)nullptr), '\0');
+    memo->SendScintilla(QsciScintillaBase::SCI_STYLEGETFONT, style, (void *)family.data());
+    QFont font(QString::fromUtf8(family));
+    font.setPointSizeF(memo->SendScintilla(QsciScintillaBase::SCI_STYLEGETSIZEFRACTIONAL, style) / 100.0);
+    return font;
+}
 
 } // namespace
 
@@ -74,7 +102,11 @@ void TestDisplayRss::window()
     QCOMPARE(memo->eolMode(), QsciScintilla::EolWindows);
     // 13 and 11 pixels at 96 dpi, as QScintilla wants them: in points.
     QCOMPARE(memo->lexer()->font(0).pointSizeF(), 9.75);
-    QVERIFY(QFontInfo(memo->lexer()->font(0)).fixedPitch());
+    // Courier New where it is installed, otherwise the system's fixed font; in
+    // either case every character has the same advance. The font's fixed-pitch
+    // flag is no guide: fontconfig leaves it unset for some monospace fonts.
+    QVERIFY(oneAdvance(memo->lexer()->font(0)));
+    QVERIFY(oneAdvance(gutterFont(memo)));
 
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
