@@ -6,6 +6,8 @@
 #include "feeds/feedlistmodel.h"
 #include "feeds/finddialog.h"
 #include "scripteddialogs.h"
+#include "testhelpers.h"
+#include "testproxy.h"
 #include "testserver.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -57,6 +59,7 @@ private Q_SLOTS:
     void retrievalFailure_data();
     void retrievalFailure();
     void addingAFeedRetrievesIt();
+    void retrievalThroughProxy();
     void nothingSelectedDoesNothing();
 
     void findSequence();
@@ -236,6 +239,25 @@ void TestEpisodes::addingAFeedRetrievesIt()
     w->Button3->click();
     QCOMPARE(w->episodeModel()->rows().size(), 1);
     QCOMPARE(w->episodeModel()->rows()[0].title, "New one");
+}
+
+void TestEpisodes::retrievalThroughProxy()
+{
+    // The feed's host is known only to the proxy, as on a network where
+    // outside names do not resolve.
+    m_http.route("/feed.xml", Response::ok(feed(item("Proxied", "http://m.example/p.mp3")), "text/xml"));
+    TestProxy proxy(m_http.port());
+    const QByteArray proxyUrl = proxy.url().toLatin1();
+    testhelpers::EnvironmentGuard env{{"http_proxy", proxyUrl.constData()}, {"no_proxy", nullptr},
+                                      {"NO_PROXY", nullptr}};
+    const QString url = QStringLiteral("http://feeds.podcasts.example/feed.xml");
+    auto w = makeWindow({url});
+    clickFeed(*w, 0);
+    QCOMPARE(w->episodeModel()->rows().size(), 1);
+    QCOMPARE(w->episodeModel()->rows()[0].title, "Proxied");
+    QCOMPARE(proxy.requestCount(), 1);
+    QCOMPARE(proxy.requests()[0].target, url.toLatin1());
+    QCOMPARE(m_http.lastRequest("/feed.xml").header("Host"), QByteArray("feeds.podcasts.example"));
 }
 
 void TestEpisodes::nothingSelectedDoesNothing()

@@ -10,6 +10,7 @@
 struct TestProxy::Private
 {
     quint16 port = 0;
+    quint16 originPort = 0;  // when set, where every request goes
     mutable QMutex mutex;
     QList<RecordedRequest> requests;  // guarded by mutex
 
@@ -101,6 +102,10 @@ private:
             m_head = request.method + ' ' + (originTarget.isEmpty() ? QByteArray("/") : originTarget) + ' '
                 + request.version + "\r\n" + forwarded + "\r\n";
         }
+        if (m_proxy->originPort != 0) {
+            host = QStringLiteral("127.0.0.1");
+            port = m_proxy->originPort;
+        }
         m_upstream->connectToHost(host, port);
     }
 
@@ -165,8 +170,9 @@ private:
 
 } // namespace
 
-TestProxy::TestProxy() : d(std::make_unique<Private>())
+TestProxy::TestProxy(quint16 originPort) : d(std::make_unique<Private>())
 {
+    d->originPort = originPort;
     d->thread.setObjectName(QStringLiteral("TestProxy"));
     d->thread.start();
     d->home = new QObject;

@@ -13,10 +13,14 @@
 // "200 Connection established") through which the bytes pass untouched, as
 // for https. Every request head it receives is recorded; the target stays as
 // sent ("http://127.0.0.1:8080/feed", "127.0.0.1:8443").
+//
+// With an origin port, every request goes to 127.0.0.1 on that port whatever
+// host it names: a proxy that alone can reach hosts the machine cannot even
+// resolve.
 class TestProxy
 {
 public:
-    TestProxy();
+    explicit TestProxy(quint16 originPort = 0);
     ~TestProxy();
     TestProxy(const TestProxy &) = delete;
     TestProxy &operator=(const TestProxy &) = delete;
