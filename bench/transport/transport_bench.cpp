@@ -6,6 +6,9 @@
 // "curl -s -o /dev/null -k URL". Every client runs as a child process of this
 // one, so that the wall time and the peak memory (wait4's resource usage) are
 // measured the same way for both and the server's own memory is not counted.
+// Children are started with fork and exec: a child made by posix_spawn (or
+// vfork) shares this process's memory until its exec and would report this
+// process's high-water mark as its own.
 // The run of median time counts. Prints one figure a line as
 // "name: value unit", then "target NAME: measured vs goal".
 
@@ -22,9 +25,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -32,8 +35,8 @@ namespace {
 
 constexpr double kMB = 1000.0 * 1000.0;
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr double kThroughputGoal = 0.8;   // ours / curl's
-constexpr double kDownloadMemoryGoalMiB = 64.0;
+constexpr double kThroughputGoal = 0.95;  // ours / curl's
+constexpr double kDownloadMemoryGoalMiB = 32.0;
 constexpr int kRuns = 9;  // of each client on each target; the median counts
 
 struct Run
@@ -56,8 +59,12 @@ Run runChild(const QStringList &arguments)
     Run run;
     QElapsedTimer clock;
     clock.start();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
+    if (pid < 0) {
         std::fprintf(stderr, "cannot start %s\n", argv[0]);
         return run;
     }
@@ -120,7 +127,7 @@ int client(const QString &mode, const QString &url)
             ExchangeOptions options;
             options.redirects = RedirectRule::Counted;
             options.inactivityTimeoutMs = kInactivityTimeoutMs;
-            options.tls = unverifiedTlsConfiguration;
+            options.tls = TlsCheck::None;
             return runExchange(QUrl(url), options).body.isEmpty() ? 1 : 0;
         }
         if (mode == QLatin1String("--fetch")) {
