@@ -40,6 +40,97 @@ bool hasUnpairedSurrogate(QStringView s)
     return false;
 }
 
+// Shapes of markup on which the XML reader's work grows faster than the text:
+// it compares every attribute of a start tag with every other one, looks a
+// prefix up through every namespace declaration in scope, and slows with the
+// depth of nesting. Real feeds carry a handful of attributes per element, a
+// few dozen namespaces and a nesting depth below twenty; these bounds are far
+// above that and keep the reader's time in proportion to the text.
+constexpr int MaxAttributesPerTag = 256;
+constexpr int MaxNamespacesInScope = 256;
+constexpr int MaxDepth = 1024;
+
+// One linear pass over the text that refuses a document beyond the bounds
+// above. It reads only as much of the syntax as it needs: comments, CDATA
+// sections and processing instructions are skipped whole, and so are quoted
+// attribute values. What it refuses besides is refused by the reader too: a
+// document type declaration, and an attribute value that never ends. Other
+// documents that are not well-formed may pass; the reader then refuses them,
+// in time proportional to the text.
+bool markupWithinBounds(QStringView text)
+{
+    const qsizetype n = text.size();
+    QList<int> namespacesOpened; // per open element, the declarations it made
+    int namespacesInScope = 0;
+    qsizetype i = 0;
+    auto skipPast = [&](qsizetype from, QStringView end) {
+        const qsizetype at = text.indexOf(end, from);
+        return at < 0 ? n : at + end.size();
+    };
+    while ((i = text.indexOf(u'<', i)) >= 0) {
+        const QStringView rest = text.sliced(i);
+        if (rest.startsWith(u"<!--")) {
+            i = skipPast(i + 4, u"-->");
+        } else if (rest.startsWith(u"<![CDATA[")) {
+            i = skipPast(i + 9, u"]]>");
+        } else if (rest.startsWith(u"<?")) {
+            i = skipPast(i + 2, u"?>");
+        } else if (rest.startsWith(u"<!")) {
+            return false; // a document type declaration, never accepted
+        } else if (rest.startsWith(u"</")) {
+            if (!namespacesOpened.isEmpty())
+                namespacesInScope -= namespacesOpened.takeLast();
+            i = skipPast(i + 2, u">");
+        } else {
+            // A start tag: count its attributes and namespace declarations
+            // up to the ">" that is not inside a quoted value.
+            int attributes = 0;
+            int namespaces = 0;
+            bool atName = false;
+            bool selfClosing = false;
+            qsizetype k = i + 1;
+            for (; k < n; ++k) {
+                const QChar c = text[k];
+                if (c == u'>') {
+                    selfClosing = text[k - 1] == u'/';
+                    break;
+                }
+                if (isXmlSpace(c)) {
+                    atName = true;
+                    continue;
+                }
+                if (c == u'"' || c == u'\'') {
+                    if (++attributes > MaxAttributesPerTag)
+                        return false;
+                    const qsizetype close = text.indexOf(c, k + 1);
+                    if (close < 0)
+                        return false;
+                    k = close;
+                    atName = false;
+                    continue;
+                }
+                if (atName) {
+                    atName = false;
+                    const QStringView name = text.sliced(k);
+                    if (name.startsWith(u"xmlns") && name.size() > 5
+                        && (name[5] == u':' || name[5] == u'=' || isXmlSpace(name[5])))
+                        ++namespaces;
+                }
+            }
+            if (namespacesInScope + namespaces > MaxNamespacesInScope)
+                return false;
+            if (!selfClosing) {
+                if (namespacesOpened.size() >= MaxDepth)
+                    return false;
+                namespacesOpened.append(namespaces);
+                namespacesInScope += namespaces;
+            }
+            i = k + 1;
+        }
+    }
+    return true;
+}
+
 // The first child of an item named word (full or local name) in the item's
 // namespace, or in any namespace when the item is in none.
 bool isField(const QXmlStreamReader &xml, QLatin1StringView word, QStringView itemNamespace)
@@ -105,7 +196,7 @@ struct ItemState {
 FeedParseResult parseFeed(const QString &text)
 {
     FeedParseResult result;
-    if (text.isEmpty() || hasUnpairedSurrogate(text))
+    if (text.isEmpty() || hasUnpairedSurrogate(text) || !markupWithinBounds(text))
         return result;
 
     static constexpr QLatin1StringView channelName("channel");

@@ -1,5 +1,6 @@
 #include "feeds/rssparser.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 namespace {
@@ -60,6 +61,21 @@ QString billionLaughs()
     return s;
 }
 
+// count attributes " a0="x" a1="x" ...", or namespace declarations when
+// prefix is "xmlns:".
+QString attributes(int count, const QString &prefix = QString())
+{
+    QString s;
+    for (int i = 0; i < count; ++i)
+        s += QStringLiteral(" %1a%2=\"x\"").arg(prefix).arg(i);
+    return s;
+}
+
+QString nested(int depth)
+{
+    return QStringLiteral("<d>").repeated(depth) + QStringLiteral("</d>").repeated(depth);
+}
+
 } // namespace
 
 class TestRssParser : public QObject
@@ -68,6 +84,8 @@ class TestRssParser : public QObject
 private Q_SLOTS:
     void parse_data();
     void parse();
+    void hostileShapesRefusedQuickly_data();
+    void hostileShapesRefusedQuickly();
 };
 
 void TestRssParser::parse_data()
@@ -301,6 +319,46 @@ void TestRssParser::parse_data()
     QTest::newRow("text, cdata and comment in a title")
         << rss(item(QStringLiteral("a<!-- note -->b<![CDATA[<c>]]>d<?pi x?>e"), QStringLiteral("u"), date)) << Channels
         << QStringList{row(QStringLiteral("ab<c>de"), QStringLiteral("u"), date)} << QString();
+
+    // Shapes on which the XML reader's time grows with the square of their
+    // size are refused before it sees them; real feeds stay far below the bounds.
+    const QString enclosure = QStringLiteral("<item><title>One</title><pubDate>%1</pubDate>"
+                                             "<enclosure url=\"http://m.example/1.mp3\"%2/></item>");
+    const QStringList oneRow{row(QStringLiteral("One"), QStringLiteral("http://m.example/1.mp3"), date)};
+    QTest::newRow("256 attributes on an element") << rss(enclosure.arg(date, attributes(255))) << Channels
+                                                  << oneRow << QString();
+    QTest::newRow("257 attributes on an element") << rss(enclosure.arg(date, attributes(256))) << NotParsed
+                                                  << QStringList() << NotValid;
+    QTest::newRow("100,000 attributes on the root") << rss(ok, attributes(100000)) << NotParsed << QStringList()
+                                                    << NotValid;
+    QTest::newRow("256 namespaces in scope") << rss(ok, attributes(255, QStringLiteral("xmlns:"))) << Channels
+                                             << okRow << QString();
+    QTest::newRow("257 namespaces in scope, declared on two levels")
+        << rss(enclosure.arg(date, attributes(1, QStringLiteral("xmlns:x"))), attributes(256, QStringLiteral("xmlns:")))
+        << NotParsed << QStringList() << NotValid;
+    QTest::newRow("a default namespace declaration counts")
+        << rss(ok, attributes(256, QStringLiteral("xmlns:")) + QStringLiteral(" xmlns=\"urn:x\"")) << NotParsed
+        << QStringList() << NotValid;
+    QTest::newRow("declarations go out of scope with their element")
+        << rss(QString(enclosure.arg(date, attributes(200, QStringLiteral("xmlns:")))).repeated(3)) << Channels
+        << (oneRow + oneRow + oneRow) << QString();
+    QTest::newRow("nested 1,024 deep")
+        << rss(item(QStringLiteral("One"), QStringLiteral("http://m.example/1.mp3"), date)
+                   .replace(QStringLiteral("Notes &amp; links"), nested(1024 - 4)))
+        << Channels << okRow << QString();
+    QTest::newRow("nested 1,025 deep")
+        << rss(item(QStringLiteral("One"), QStringLiteral("http://m.example/1.mp3"), date)
+                   .replace(QStringLiteral("Notes &amp; links"), nested(1025 - 4)))
+        << NotParsed << QStringList() << NotValid;
+    QTest::newRow("markup in comments, cdata and values is not counted")
+        << rss(QStringLiteral("<!-- <x%1> --><item><title><![CDATA[<y%1>]]></title><pubDate>%2</pubDate>"
+                              "<?pi <z%1>?><enclosure url=\"http://m.example/1.mp3\" a='%1 >' b='\">' c=\"'\"/>"
+                              "</item>")
+                   .arg(attributes(300), date))
+        << Channels << QStringList{row(QStringLiteral("<y") + attributes(300) + u'>', QStringLiteral("http://m.example/1.mp3"), date)}
+        << QString();
+    QTest::newRow("value that never ends") << rss(ok).replace(QStringLiteral("\"2.0\""), QStringLiteral("\"2.0"))
+                                           << NotParsed << QStringList() << NotValid;
 }
 
 void TestRssParser::parse()
@@ -319,6 +377,33 @@ void TestRssParser::parse()
     QCOMPARE(got, rows);
     QCOMPARE(int(result.outcome), outcome);
     QCOMPARE(retrievalWarning(result, FeedUrl), warning);
+}
+
+// The shapes that took the reader seconds are refused at once.
+void TestRssParser::hostileShapesRefusedQuickly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("100,000 attributes on one element (1.5 MB)")
+        << QStringLiteral("<rss><channel><item") + attributes(100000) + QStringLiteral("/></channel></rss>");
+    QTest::newRow("100,000 namespace declarations on one element")
+        << QStringLiteral("<rss") + attributes(100000, QStringLiteral("xmlns:")) + QStringLiteral("/>");
+    QString nestedNamespaces;
+    for (int i = 0; i < 50000; ++i)
+        nestedNamespaces += QStringLiteral("<e xmlns:p%1=\"u\">").arg(i);
+    QTest::newRow("50,000 nested namespace declarations") << nestedNamespaces;
+    QTest::newRow("nested 500,000 deep") << nested(500000);
+}
+
+void TestRssParser::hostileShapesRefusedQuickly()
+{
+    QFETCH(QString, text);
+    QElapsedTimer timer;
+    timer.start();
+    const FeedParseResult result = parseFeed(text);
+    // A generous limit: such a document took the reader from 3 to 14 s.
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed()) + " ms"));
+    QCOMPARE(int(result.outcome), int(FeedParseResult::NotParsed));
+    QCOMPARE(retrievalWarning(result, FeedUrl), NotValid);
 }
 
 QTEST_APPLESS_MAIN(TestRssParser)
