@@ -190,7 +190,7 @@ void CrLfTextBuilder::ensureRoom(qint64 bytes)
         return;
     const qint64 size = qMax(need, 2 * qint64(m_text.size()));
     m_text.resize(qsizetype(size));
-    adviseLargeBuffer(m_text.data(), size * qint64(sizeof(QChar)));
+    adviseLargeBuffer(m_text.data(), qint64(m_text.capacity()) * qint64(sizeof(QChar)));
 }
 
 void CrLfTextBuilder::append(QByteArrayView piece)
