@@ -146,6 +146,7 @@ private slots:
     void readsBareLineFeedHeaders();
     void queryWithoutPathAsksForRoot();
     void fallsBackToNextAddress();
+    void internationalHostName();
 
     void announcedLengthReservesNothing_data();
     void announcedLengthReservesNothing();
@@ -362,6 +363,20 @@ void TestTransport::fallsBackToNextAddress()
     QCOMPARE(server.lastRequest("/form").header("Host"), "dual.test:" + QByteArray::number(server.port()));
     if (droppedBefore >= 0)
         QVERIFY2(listenOverflows() > droppedBefore, "the first address was never tried");
+}
+
+void TestTransport::internationalHostName()
+{
+    // The name goes to the resolver and into Host in its ASCII form.
+    TestServer server;
+    server.route("/feed", Response::ok("idn"));
+    const QByteArray port = QByteArray::number(server.port());
+    ExchangeOptions options;
+    options.resolve = {"xn--bcher-kva.test:" + port + ":127.0.0.1"};
+    const ExchangeResult result =
+        runExchange(QUrl(QStringLiteral("http://b\u00fccher.test:%1/feed").arg(server.port())), options);
+    QCOMPARE(result.body, QByteArray("idn"));
+    QCOMPARE(server.lastRequest("/feed").header("Host"), "xn--bcher-kva.test:" + port);
 }
 
 void TestTransport::announcedLengthReservesNothing_data()
