@@ -5,6 +5,7 @@
 // A named system object held for the life of its owner, visible to every
 // process of the user: a lock file in the user's runtime folder, held with a
 // shared lock. Any number of holders may exist at once; nothing waits on it.
+// The last holder to end removes the file; while others hold it, it stays.
 class NamedMutex
 {
 public:

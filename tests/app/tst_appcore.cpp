@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include "testhelpers.h"
 
 using testhelpers::readFileBytes;
@@ -429,13 +431,28 @@ void TestAppCore::namedMutex()
     QTemporaryDir runtime;
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const QString lockFile = runtime.filePath("ZANTERO_Morvane.lock");
     {
-        NamedMutex first("ZANTERO_Morvane");
+        auto first = std::make_unique<NamedMutex>("ZANTERO_Morvane");
         NamedMutex second("ZANTERO_Morvane"); // a second copy still starts
-        QVERIFY(first.isHeld());
+        QVERIFY(first->isHeld());
         QVERIFY(second.isHeld());
-        QCOMPARE(first.path(), runtime.filePath("ZANTERO_Morvane.lock"));
+        QCOMPARE(first->path(), lockFile);
+        // While copies run side by side the file stays; the last one removes it.
+        first.reset();
+        QVERIFY(QFile::exists(lockFile));
+        NamedMutex third("ZANTERO_Morvane");
+        QVERIFY(third.isHeld());
     }
+    QVERIFY(!QFile::exists(lockFile));
+
+    // A file left behind by a copy that crashed is taken over, and removed at the end.
+    writeFileBytes(lockFile, QByteArray());
+    {
+        NamedMutex again("ZANTERO_Morvane");
+        QVERIFY(again.isHeld());
+    }
+    QVERIFY(!QFile::exists(lockFile));
     qputenv("XDG_RUNTIME_DIR", saved);
 }
 
