@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace {
@@ -25,6 +26,16 @@ QMessageBox::Icon toQt(UserDialogs::Icon icon)
 }
 
 } // namespace
+
+int inputFieldWidth(const QLineEdit *edit)
+{
+    const QString typical = QStringLiteral("https://feeds.example.com/podcasts/weekly-show/episodes.rss");
+    // The field's own size hint is room for 17 "x" plus the frame and margins
+    // of the style; the same frame around the typical address instead.
+    const QFontMetrics metrics = edit->fontMetrics();
+    return edit->sizeHint().width() - 17 * metrics.horizontalAdvance(QLatin1Char('x'))
+           + metrics.horizontalAdvance(typical);
+}
 
 void QtUserDialogs::message(QWidget *parent, const QString &text, const QString &title, Icon icon)
 {
@@ -54,21 +65,29 @@ QMessageBox::StandardButton QtUserDialogs::ask(QWidget *parent, const QString &t
 std::optional<QString> QtUserDialogs::inputText(QWidget *parent, const QString &title, const QString &prompt,
                                                 const QString &initialText)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initialText, &ok);
-    if (!ok)
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(initialText);
+    // Wide enough for a typical web address of about 60 characters.
+    if (auto *edit = dialog.findChild<QLineEdit *>())
+        edit->setMinimumWidth(inputFieldWidth(edit));
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text;
+    return dialog.textValue();
 }
 
 std::optional<QString> QtUserDialogs::chooseFolder(QWidget *parent, const QString &title,
                                                    const QString &startFolder)
 {
+    // Opens inside the start folder, which is also what "Select" gives when
+    // nothing else is picked.
     QFileDialog dialog(parent, title, startFolder);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
-    dialog.selectFile(startFolder);
+    dialog.setDirectory(startFolder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();

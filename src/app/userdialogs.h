@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class QLineEdit;
 class QWidget;
 
 // Every message box, question, input box, folder dialog, beep, clipboard write
@@ -61,6 +62,10 @@ public:
     void setClipboardText(const QString &text) override;
     bool openUrl(const QUrl &url) override;
 };
+
+// The width an input box gives its text field: room for a web address of
+// about 60 characters in the field's font.
+int inputFieldWidth(const QLineEdit *edit);
 
 // The application-wide error handler: runs a command and turns an exception
 // that escapes it into the error box titled "Morvane" (text by errorBoxText()).
