@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/main.h"
+#include "app/programicon.h"
 #include "app/userdialogs.h"
 #include "platform/namedmutex.h"
 
@@ -16,6 +17,7 @@ int runMorvane(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(applicationTitle());
+    QApplication::setWindowIcon(programIcon());
 
     QtUserDialogs dialogs;
     std::unique_ptr<TAppForm> window;
