@@ -2,6 +2,7 @@
 
 #include "app/datafolder.h"
 #include "app/errors.h"
+#include "app/programicon.h"
 #include "app/textcodec.h"
 #include "feeds/displayrss.h"
 #include "feeds/episodecommands.h"
@@ -33,6 +34,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -75,9 +77,11 @@ QAction *action(QObject *parent, const char *name, const QString &caption, const
 }
 
 // The report-style list views: grid lines, whole-row extended selection,
-// nothing editable, uniform rows so that big lists stay fast.
+// nothing editable, uniform rows so that big lists stay fast. The arrow keys
+// move within a list; Tab and Shift+Tab leave it for the next control.
 void setUpListView(QTableView *view)
 {
+    view->setTabKeyNavigation(false);
     view->setShowGrid(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -120,6 +124,8 @@ TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m
 {
     Q_ASSERT(m_env.dialogs);
     setObjectName(QStringLiteral("AppForm"));
+    // The windows this one opens take the icon from it.
+    setWindowIcon(programIcon());
     setFont(tahoma(11));
     m_feeds = new FeedListModel(this);
     m_episodes = new EpisodeModel(this);
@@ -171,6 +177,7 @@ void TAppForm::buildWindow()
     setUpListView(ListBox1);
     ListBox1->setModel(m_feeds);
     ListBox1->horizontalHeader()->hide();
+    ListBox1->setAccessibleName(QStringLiteral("RSS Feeds"));
     ListBox1->horizontalHeader()->setStretchLastSection(true);
     auto *tab1 = new QVBoxLayout(TabSheet1);
     tab1->setContentsMargins(2, 2, 2, 2);
@@ -189,6 +196,7 @@ void TAppForm::buildWindow()
     ListView1->setColumnWidth(EpisodeModel::Url, 150);
     ListView1->setColumnWidth(EpisodeModel::Date, 150);
     ListView1->setColumnWidth(EpisodeModel::Status, 100);
+    ListView1->setAccessibleName(QStringLiteral("Downloadable Episodes"));
     auto *tab2 = new QVBoxLayout(TabSheet2);
     tab2->setContentsMargins(2, 2, 2, 2);
     tab2->addWidget(ListView1);
@@ -228,6 +236,10 @@ void TAppForm::buildWindow()
     Button2 = button(Panel3, "Button2", QString(), 30, 30);
     Button2->setIcon(image("folder48"));
     Button2->setIconSize(QSize(22, 22));
+    // The folder button shows only its image: a name and a tip say what it does.
+    Button2->setAccessibleName(QStringLiteral("Select folder"));
+    Button2->setToolTip(QStringLiteral("Select folder"));
+    Label1->setBuddy(Edit1);
     BitBtn2 = button(Panel3, "BitBtn2", QStringLiteral("Explore"), 75, 30);
     location->addWidget(Label1);
     location->addWidget(Edit1);
@@ -277,6 +289,17 @@ void TAppForm::buildWindow()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
+
+    // Each tab control holds one page: there is nothing to switch, so the tab
+    // bars take no focus. Tab goes from control to control in this order, and
+    // from the last round to the first.
+    for (QTabWidget *tabs : {PageControl1, PageControl2}) {
+        tabs->setFocusPolicy(Qt::NoFocus);
+        tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    }
+    const QList<QWidget *> tabOrder{ListBox1, ListView1, Edit1, Button2, BitBtn2, BitBtn1, Button1, Button3, Button5};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     resize(584, 470);
     if (QScreen *screen = QGuiApplication::primaryScreen())
@@ -654,7 +677,9 @@ void TAppForm::ListBox1Click()
         setStatusText(QLatin1String("Loading ") + url + QLatin1String("..."));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         m_episodes->clear();
-        result = parseFeed(FetchUrl(url));
+        // The row keeps the URL as typed, blanks and all; the request goes to
+        // the address without them.
+        result = parseFeed(FetchUrl(trimControls(url)));
         m_episodes->setRows(result.rows);
     }
     if (!result.rows.isEmpty()) {
@@ -673,7 +698,7 @@ void TAppForm::DisplayRSS1Click()
     const int row = currentFeedRow();
     if (row < 0)
         return;
-    const QString text = FetchUrl(m_feeds->urls().at(row));
+    const QString text = FetchUrl(trimControls(m_feeds->urls().at(row)));
     auto *viewer = new TFormDisplayRSS(text, *m_env.dialogs, this);
     viewer->show();
 }

@@ -27,6 +27,13 @@ QVariant FeedListModel::data(const QModelIndex &index, int role) const
     }
 }
 
+QVariant FeedListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && section == 0 && role == Qt::DisplayRole)
+        return QStringLiteral("RSS");
+    return QAbstractListModel::headerData(section, orientation, role);
+}
+
 void FeedListModel::setUrls(const QStringList &urls)
 {
     beginResetModel();

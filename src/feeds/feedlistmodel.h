@@ -13,6 +13,9 @@ public:
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
+    // The one column is "RSS"; the header is hidden, but assistive technology
+    // announces the column by this name.
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     const QStringList &urls() const { return m_urls; }
     void setUrls(const QStringList &urls);

@@ -1,10 +1,15 @@
 // The main window as the user meets it: start-up, the settings file, the
 // download location, the feed list commands, the menus and the error handler.
 #include "app/main.h"
+#include "feeds/displayrss.h"
+#include "feeds/episodemodel.h"
+#include "feeds/finddialog.h"
 #include "feeds/feedlistmodel.h"
 #include "scripteddialogs.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -60,6 +65,13 @@ private Q_SLOTS:
     void layoutAndMenus();
     void disabledUntilBuilt();
     void shortcuts();
+    void tabOrder_data();
+    void tabOrder();
+    void arrowKeysMoveWithinList_data();
+    void arrowKeysMoveWithinList();
+    void minimumSize();
+    void accessibleNames();
+    void windowIcon();
 
     void addFeed_data();
     void addFeed();
@@ -80,6 +92,8 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<TAppForm> makeWindow();
+    // A shown, active window with rows in both lists.
+    std::unique_ptr<TAppForm> makeFilledWindow();
     QString dataFile(const char *name) const { return m_program->filePath(QLatin1String(name)); }
     void selectFeeds(TAppForm &w, const QList<int> &rows);
 
@@ -111,6 +125,19 @@ std::unique_ptr<TAppForm> TestMainWindow::makeWindow()
     env.desktopFolder = m_desktop->path();
     env.restartProgram = [this] { m_restarted = true; };
     return std::make_unique<TAppForm>(env);
+}
+
+std::unique_ptr<TAppForm> TestMainWindow::makeFilledWindow()
+{
+    writeFileBytes(dataFile("list.txt"), "http://a.example/feed\nhttp://b.example/feed\nhttp://c.example/feed\n");
+    auto w = makeWindow();
+    w->episodeModel()->setRows({{"One", "http://m.example/1.mp3", "d1", ""},
+                                {"Two", "http://m.example/2.mp3", "d2", ""},
+                                {"Three", "http://m.example/3.mp3", "d3", ""}});
+    w->show();
+    if (!QTest::qWaitForWindowActive(w.get()))
+        return nullptr;
+    return w;
 }
 
 void TestMainWindow::selectFeeds(TAppForm &w, const QList<int> &rows)
@@ -316,6 +343,148 @@ void TestMainWindow::shortcuts()
     QTest::keyClick(w->Edit1, Qt::Key_F4, Qt::AltModifier);
     QCOMPARE(closed.count(), 1);
     QVERIFY(!w->isVisible());
+}
+
+void TestMainWindow::tabOrder_data()
+{
+    QTest::addColumn<bool>("backward");
+    QTest::newRow("Tab") << false;
+    QTest::newRow("Shift+Tab") << true;
+}
+
+// Tab goes from control to control and round again; it leaves each list
+// however many rows it has.
+void TestMainWindow::tabOrder()
+{
+    QFETCH(bool, backward);
+    auto w = makeFilledWindow();
+    QVERIFY(w);
+    QList<QWidget *> expected{w->ListBox1, w->ListView1, w->Edit1, w->Button2, w->BitBtn2,
+                              w->BitBtn1,  w->Button1,   w->Button3, w->Button5};
+    if (backward)
+        std::reverse(expected.begin(), expected.end());
+    expected.first()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), expected.first());
+    for (int step = 1; step <= expected.size(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), backward ? Qt::Key_Backtab : Qt::Key_Tab,
+                        backward ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget *want = expected.at(step % expected.size());
+        QVERIFY2(QApplication::focusWidget() == want,
+                 qPrintable(QStringLiteral("step %1: %2 instead of %3")
+                                .arg(step)
+                                .arg(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "nothing",
+                                     want->objectName())));
+    }
+}
+
+void TestMainWindow::arrowKeysMoveWithinList_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::newRow("feed list") << "ListBox1";
+    QTest::newRow("episode list") << "ListView1";
+}
+
+void TestMainWindow::arrowKeysMoveWithinList()
+{
+    QFETCH(QString, list);
+    auto w = makeFilledWindow();
+    QVERIFY(w);
+    auto *view = w->findChild<QTableView *>(list);
+    QVERIFY(view);
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QTest::keyClick(view, Qt::Key_Down);
+    QCOMPARE(view->currentIndex().row(), 1);
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Down); // the last row stays current
+    QCOMPARE(view->currentIndex().row(), 2);
+    QTest::keyClick(view, Qt::Key_Up);
+    QCOMPARE(view->currentIndex().row(), 1);
+    QCOMPARE(QApplication::focusWidget(), view);
+    // Moving within the feed list retrieves nothing: that takes a click.
+    QCOMPARE(w->episodeModel()->rowCount(), 3);
+}
+
+// At its minimum size every control of the window is whole and none covers
+// another; above it the window grows freely.
+void TestMainWindow::minimumSize()
+{
+    auto w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    const QSize minimum = w->minimumSize();
+    QVERIFY(minimum.isValid() && !minimum.isEmpty());
+    QCOMPARE(minimum, w->minimumSizeHint());
+    w->resize(1, 1);
+    QTRY_COMPARE(w->size(), minimum);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+    const QList<QWidget *> controls{w->Button3, w->Button5, w->PageControl1, w->PageControl2, w->Label1, w->Edit1,
+                                    w->Button2, w->BitBtn2,  w->Label2,       w->BitBtn1,      w->Button1, w->StatusBar1};
+    auto inWindow = [&w](QWidget *c) { return QRect(c->mapTo(w.get(), QPoint(0, 0)), c->size()); };
+    for (QWidget *c : controls) {
+        QVERIFY2(w->rect().contains(inWindow(c)), qPrintable(c->objectName()));
+        // Whole: at least the size it asks for (a control of fixed size, its size).
+        const QSize needed = c->minimumSize() == c->maximumSize() ? c->minimumSize()
+                                                                  : c->minimumSizeHint().expandedTo(c->minimumSize());
+        QVERIFY2(c->width() >= needed.width() && c->height() >= needed.height(), qPrintable(c->objectName()));
+        for (QWidget *other : controls) {
+            if (other != c)
+                QVERIFY2(!inWindow(c).intersects(inWindow(other)),
+                         qPrintable(c->objectName() + " and " + other->objectName()));
+        }
+    }
+    w->resize(1200, 900);
+    QTRY_COMPARE(w->size(), QSize(1200, 900));
+}
+
+void TestMainWindow::accessibleNames()
+{
+    auto w = makeWindow();
+    // Every button that shows only an image says what it does.
+    const QList<QAbstractButton *> buttons = w->findChildren<QAbstractButton *>();
+    int imageOnly = 0;
+    for (QAbstractButton *b : buttons) {
+        if (!b->text().isEmpty() || b->icon().isNull() || b->objectName().startsWith("qt_"))
+            continue; // Qt's own buttons (the menu bar's overflow arrow) name themselves
+        ++imageOnly;
+        QVERIFY2(!b->accessibleName().isEmpty(), qPrintable(b->objectName()));
+        QVERIFY2(!b->toolTip().isEmpty(), qPrintable(b->objectName()));
+    }
+    QVERIFY(imageOnly >= 1);
+    QCOMPARE(w->Button2->accessibleName(), "Select folder");
+    QCOMPARE(w->Button2->toolTip(), "Select folder");
+
+    // What assistive technology is told.
+    auto name = [](QObject *o) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(o);
+        return a ? a->text(QAccessible::Name) : QStringLiteral("<no interface>");
+    };
+    QCOMPARE(name(w->Button2), "Select folder");
+    QCOMPARE(name(w->ListBox1), "RSS Feeds");
+    QCOMPARE(name(w->ListView1), "Downloadable Episodes");
+    QCOMPARE(name(w->Edit1), "Download Location:");
+    QAccessibleInterface *feeds = QAccessible::queryAccessibleInterface(w->ListBox1);
+    QVERIFY(feeds && feeds->tableInterface());
+    QCOMPARE(feeds->tableInterface()->columnDescription(0), "RSS");
+    QAccessibleInterface *episodes = QAccessible::queryAccessibleInterface(w->ListView1);
+    QVERIFY(episodes && episodes->tableInterface());
+    const QStringList columns{"Title", "URL", "Date", "Status"};
+    for (int c = 0; c < columns.size(); ++c)
+        QCOMPARE(episodes->tableInterface()->columnDescription(c), columns.at(c));
+}
+
+// The main window and the windows it opens carry the program's icon.
+void TestMainWindow::windowIcon()
+{
+    auto w = makeWindow();
+    const QIcon icon = w->windowIcon();
+    QVERIFY(!icon.isNull());
+    for (int size : {16, 32, 48, 64, 128, 256})
+        QCOMPARE(icon.pixmap(size, size).size(), QSize(size, size));
+    QCOMPARE(icon.cacheKey(), w->FindDialog1->windowIcon().cacheKey());
+    TFormDisplayRSS viewer(QStringLiteral("<rss/>"), m_dialogs, w.get());
+    QCOMPARE(viewer.windowIcon().cacheKey(), icon.cacheKey());
 }
 
 void TestMainWindow::addFeed_data()
