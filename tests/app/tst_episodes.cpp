@@ -59,6 +59,8 @@ private Q_SLOTS:
     void retrievalFailure_data();
     void retrievalFailure();
     void addingAFeedRetrievesIt();
+    void blanksAroundUrl_data();
+    void blanksAroundUrl();
     void retrievalThroughProxy();
     void nothingSelectedDoesNothing();
 
@@ -185,6 +187,11 @@ void TestEpisodes::retrievalWarnings_data()
     QTest::newRow("empty") << QByteArray() << "Not a Valid RSS Feed!";
     QTest::newRow("no enclosures") << feed(item("a", QByteArray()) + item("b", QByteArray())) << "No Episode Found!";
     QTest::newRow("no items") << feed(QByteArray()) << "No Episode Found!";
+    QByteArray attributes;
+    for (int i = 0; i < 100000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"x\"";
+    QTest::newRow("100,000 attributes on one element")
+        << feed("<item" + attributes + ">" + item("a", "http://m.example/a.mp3") + "</item>") << "Not a Valid RSS Feed!";
 }
 
 void TestEpisodes::retrievalWarnings()
@@ -258,6 +265,39 @@ void TestEpisodes::retrievalThroughProxy()
     QCOMPARE(proxy.requestCount(), 1);
     QCOMPARE(proxy.requests()[0].target, url.toLatin1());
     QCOMPARE(m_http.lastRequest("/feed.xml").header("Host"), QByteArray("feeds.podcasts.example"));
+}
+
+void TestEpisodes::blanksAroundUrl_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("blanks") << "  " << " ";
+    QTest::newRow("tab and line end") << "\t" << "\r\n";
+    QTest::newRow("control characters") << QStringLiteral("\x01 ") << QStringLiteral("\x1F");
+}
+
+// A feed typed or pasted with blanks around it keeps them in the list and is
+// requested without them; so is its source.
+void TestEpisodes::blanksAroundUrl()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    m_http.route("/feed", Response::ok(feed(item("One", "http://m.example/1.mp3")), "application/rss+xml"));
+    const QString typed = before + m_http.urlString("/feed") + after;
+    auto w = makeWindow();
+    m_dialogs.answerInput(typed);
+    w->Button3->click();
+    QCOMPARE(w->feedUrls(), QStringList{typed});
+    QCOMPARE(w->episodeModel()->rows().size(), 1);
+    QCOMPARE(w->episodeModel()->rows()[0].title, "One");
+    QCOMPARE(m_http.lastRequest().path, QByteArray("/feed"));
+
+    w->DisplayRSS1->trigger();
+    QCOMPARE(m_http.requestCount(), 2);
+    QCOMPARE(m_http.lastRequest().path, QByteArray("/feed"));
+    const QList<TFormDisplayRSS *> viewers = w->findChildren<TFormDisplayRSS *>();
+    QCOMPARE(viewers.size(), 1);
+    QVERIFY(viewers[0]->memo()->text().contains("<title>One</title>"));
 }
 
 void TestEpisodes::nothingSelectedDoesNothing()
