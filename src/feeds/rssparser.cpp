@@ -50,11 +50,26 @@ constexpr int MaxAttributesPerTag = 256;
 constexpr int MaxNamespacesInScope = 256;
 constexpr int MaxDepth = 1024;
 
+// The namespace declarations among the attribute names of a piece of a start
+// tag: names "xmlns" and "xmlns:prefix".
+int namespaceDeclarations(QStringView names)
+{
+    int count = 0;
+    for (qsizetype at = names.indexOf(u"xmlns"); at >= 0; at = names.indexOf(u"xmlns", at + 5)) {
+        const bool startsName = at == 0 || isXmlSpace(names[at - 1]);
+        const bool endsPrefix = at + 5 == names.size() || names[at + 5] == u':' || names[at + 5] == u'='
+                                || isXmlSpace(names[at + 5]);
+        if (startsName && endsPrefix)
+            ++count;
+    }
+    return count;
+}
+
 // One linear pass over the text that refuses a document beyond the bounds
 // above. It reads only as much of the syntax as it needs: comments, CDATA
 // sections and processing instructions are skipped whole, and so are quoted
 // attribute values. What it refuses besides is refused by the reader too: a
-// document type declaration, and an attribute value that never ends. Other
+// document type declaration, and a tag or attribute value that never ends. Other
 // documents that are not well-formed may pass; the reader then refuses them,
 // in time proportional to the text.
 bool markupWithinBounds(QStringView text)
@@ -63,9 +78,14 @@ bool markupWithinBounds(QStringView text)
     QList<int> namespacesOpened; // per open element, the declarations it made
     int namespacesInScope = 0;
     qsizetype i = 0;
+    // Past the next end marker ("-->", "]]>", ...): a search for its first
+    // character, which is fast on long comments and CDATA sections.
     auto skipPast = [&](qsizetype from, QStringView end) {
-        const qsizetype at = text.indexOf(end, from);
-        return at < 0 ? n : at + end.size();
+        for (qsizetype at = text.indexOf(end.front(), from); at >= 0; at = text.indexOf(end.front(), at + 1)) {
+            if (text.sliced(at).startsWith(end))
+                return at + end.size();
+        }
+        return n;
     };
     while ((i = text.indexOf(u'<', i)) >= 0) {
         const QStringView rest = text.sliced(i);
@@ -82,40 +102,32 @@ bool markupWithinBounds(QStringView text)
                 namespacesInScope -= namespacesOpened.takeLast();
             i = skipPast(i + 2, u">");
         } else {
-            // A start tag: count its attributes and namespace declarations
-            // up to the ">" that is not inside a quoted value.
+            // A start tag: count its attributes (by their quoted values) and
+            // its namespace declarations, up to the ">" outside the values.
             int attributes = 0;
             int namespaces = 0;
-            bool atName = false;
             bool selfClosing = false;
-            qsizetype k = i + 1;
-            for (; k < n; ++k) {
-                const QChar c = text[k];
-                if (c == u'>') {
-                    selfClosing = text[k - 1] == u'/';
+            qsizetype k = i; // the first piece starts with "<", so the element's name is no declaration
+            while (true) {
+                qsizetype stop = k;
+                while (stop < n && text[stop] != u'"' && text[stop] != u'\'' && text[stop] != u'>')
+                    ++stop;
+                const QStringView names = text.sliced(k, stop - k);
+                if (names.contains(u"xmlns"))
+                    namespaces += namespaceDeclarations(names);
+                if (stop == n)
+                    return false; // a tag that never ends
+                if (text[stop] == u'>') {
+                    selfClosing = text[stop - 1] == u'/';
+                    k = stop;
                     break;
                 }
-                if (isXmlSpace(c)) {
-                    atName = true;
-                    continue;
-                }
-                if (c == u'"' || c == u'\'') {
-                    if (++attributes > MaxAttributesPerTag)
-                        return false;
-                    const qsizetype close = text.indexOf(c, k + 1);
-                    if (close < 0)
-                        return false;
-                    k = close;
-                    atName = false;
-                    continue;
-                }
-                if (atName) {
-                    atName = false;
-                    const QStringView name = text.sliced(k);
-                    if (name.startsWith(u"xmlns") && name.size() > 5
-                        && (name[5] == u':' || name[5] == u'=' || isXmlSpace(name[5])))
-                        ++namespaces;
-                }
+                if (++attributes > MaxAttributesPerTag)
+                    return false;
+                const qsizetype close = text.indexOf(text[stop], stop + 1);
+                if (close < 0)
+                    return false;
+                k = close + 1;
             }
             if (namespacesInScope + namespaces > MaxNamespacesInScope)
                 return false;

@@ -357,6 +357,13 @@ void TestRssParser::parse_data()
                    .arg(attributes(300), date))
         << Channels << QStringList{row(QStringLiteral("<y") + attributes(300) + u'>', QStringLiteral("http://m.example/1.mp3"), date)}
         << QString();
+    QTest::newRow("tag that never ends") << rss(ok) + QStringLiteral("<x a=\"1\"") << NotParsed << QStringList()
+                                         << NotValid;
+    QTest::newRow("namespace declarations counted, not other names")
+        << rss(QStringLiteral("<item xmlnsx=\"1\" axmlns=\"2\"><title>One</title><pubDate>%1</pubDate>"
+                              "<enclosure url=\"http://m.example/1.mp3\"/></item>").arg(date),
+               attributes(255, QStringLiteral("xmlns:")))
+        << Channels << oneRow << QString();
     QTest::newRow("value that never ends") << rss(ok).replace(QStringLiteral("\"2.0\""), QStringLiteral("\"2.0"))
                                            << NotParsed << QStringList() << NotValid;
 }
@@ -392,6 +399,9 @@ void TestRssParser::hostileShapesRefusedQuickly_data()
         nestedNamespaces += QStringLiteral("<e xmlns:p%1=\"u\">").arg(i);
     QTest::newRow("50,000 nested namespace declarations") << nestedNamespaces;
     QTest::newRow("nested 500,000 deep") << nested(500000);
+    QTest::newRow("200,000 start tags that never end") << QStringLiteral("<rss><a ").repeated(200000);
+    QTest::newRow("a comment of 1,000,000 dashes that never ends")
+        << QStringLiteral("<rss><!-- ") + QString(1000000, u'-');
 }
 
 void TestRssParser::hostileShapesRefusedQuickly()
