@@ -1,5 +1,6 @@
 #include "feeds/finddialog.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -12,6 +13,7 @@ private Q_SLOTS:
     void layout();
     void findNextEmitsFind();
     void textKeptAfterCancel();
+    void tabOrder();
 };
 
 void TestFindDialog::layout()
@@ -65,6 +67,26 @@ void TestFindDialog::textKeptAfterCancel()
     QCOMPARE(dialog.text(), QStringLiteral("guest"));
     dialog.show();
     QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("findText"))->text(), QStringLiteral("guest"));
+}
+
+// Tab goes round the text box and the two buttons.
+void TestFindDialog::tabOrder()
+{
+    TFindDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("findText"));
+    auto *findNext = dialog.findChild<QPushButton *>(QStringLiteral("findNextButton"));
+    auto *cancel = dialog.findChild<QPushButton *>(QStringLiteral("cancelButton"));
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("guest"));
+    const QList<QWidget *> order{findNext, cancel, edit, findNext};
+    for (QWidget *next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), edit);
 }
 
 QTEST_MAIN(TestFindDialog)
