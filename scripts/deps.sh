@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev libqscintilla2-qt6-dev
   libcurl4-openssl-dev libssl3 openssl ca-certificates
   fonts-dejavu-core
-  curl libxml2-utils
+  curl libxml2-utils dbus-daemon
 )
 
 missing=()

@@ -4,6 +4,8 @@
 #include "app/errors.h"
 #include "app/programicon.h"
 #include "app/textcodec.h"
+#include "downloads/downloader.h"
+#include "downloads/filenaming.h"
 #include "feeds/displayrss.h"
 #include "feeds/episodecommands.h"
 #include "feeds/episodemodel.h"
@@ -17,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -135,7 +138,18 @@ TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m
     FormCreate();
 }
 
-TAppForm::~TAppForm() = default;
+TAppForm::~TAppForm()
+{
+    stopDownloads(*this);
+}
+
+void TAppForm::closeEvent(QCloseEvent *event)
+{
+    // A running batch ends with the window: its transfer is abandoned and no
+    // partial file stays behind.
+    stopDownloads(*this);
+    QMainWindow::closeEvent(event);
+}
 
 void TAppForm::buildWindow()
 {
@@ -400,7 +414,7 @@ void TAppForm::buildMenus()
 
     // Commands that later parts of the program provide stay visible but disabled
     // until they are there.
-    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Download1, Transcribe1})
+    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Transcribe1})
         a->setEnabled(false);
 }
 
@@ -444,6 +458,9 @@ void TAppForm::connectCommands()
     on(CopyDate1, &QAction::triggered, &TAppForm::CopyDate1Click);
     on(SelectAll1, &QAction::triggered, &TAppForm::SelectAll1Click);
     on(DeselectAll1, &QAction::triggered, &TAppForm::DeselectAll1Click);
+    on(ListView1, &QTableView::doubleClicked, &TAppForm::ListView1DblClick);
+    on(BitBtn1, &QPushButton::clicked, &TAppForm::BitBtn1Click);
+    on(Download1, &QAction::triggered, &TAppForm::Download1Click);
 
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
@@ -771,4 +788,50 @@ void TAppForm::SelectAll1Click()
 void TAppForm::DeselectAll1Click()
 {
     ListView1->clearSelection();
+}
+
+// ---- Downloads -----------------------------------------------------------------
+
+void TAppForm::ListView1DblClick()
+{
+    startDownloads(*this);
+}
+
+void TAppForm::BitBtn1Click()
+{
+    ListView1DblClick();
+}
+
+void TAppForm::Download1Click()
+{
+    ListView1DblClick();
+}
+
+QString TAppForm::DosyaAdiNeOlmali(int index) const
+{
+    const EpisodeRows &rows = m_episodes->rows();
+    if (index >= rows.size())
+        return QString();
+    return episodeFilePath(Edit1->text(), rows[index].title);
+}
+
+void TAppForm::DownloadProgress(qint64 count, qint64 length, bool chunked)
+{
+    const int percent = progressPercent(count, length, chunked);
+    if (percent < 0)
+        return;
+    ProgressBar1->setValue(percent);
+    Taskbar1.setProgressValue(percent);
+    Taskbar1.setProgressState(TaskbarProgress::State::Normal);
+}
+
+void TAppForm::DownloadRedirect()
+{
+    setStatusText(QStringLiteral("Redirected. Connecting..."));
+}
+
+void TAppForm::MyThreadTerminate(const QString &error)
+{
+    if (!error.isEmpty())
+        m_env.dialogs->message(this, error, QStringLiteral("ERROR"), UserDialogs::Icon::Error);
 }

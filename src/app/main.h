@@ -5,6 +5,7 @@
 #include "app/userdialogs.h"
 #include "app/versioninfo.h"
 #include "feeds/episode.h"
+#include "platform/taskbarprogress.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -23,6 +24,7 @@ class QSplitter;
 class QTabWidget;
 class QTableView;
 class QTimer;
+class TDownloader;
 class TFindDialog;
 
 // What the main window takes from the process around it. forThisProcess()
@@ -101,6 +103,22 @@ public:
     // The episode rows selected, top to bottom.
     QList<int> selectedEpisodeRows() const;
 
+    // Downloads.
+    void ListView1DblClick();
+    void BitBtn1Click();
+    void Download1Click();
+    // The plain target path of an episode row from its title and the download
+    // location; empty when the index is past the last row.
+    QString DosyaAdiNeOlmali(int index) const;
+    // A download transfer's progress: bytes so far, the full length (negative
+    // when unknown) and whether it comes chunked.
+    void DownloadProgress(qint64 count, qint64 length, bool chunked);
+    void DownloadRedirect();
+    // The end of a batch; error is what ended it early, or empty.
+    void MyThreadTerminate(const QString &error);
+    TDownloader *downloader() const { return m_downloader; }
+    void setDownloader(TDownloader *worker) { m_downloader = worker; }
+
     // Controls, by name.
     QWidget *Panel1 = nullptr;
     QPushButton *Button3 = nullptr;
@@ -138,12 +156,16 @@ public:
     QMenu *PopupMenu3 = nullptr;
     QAction *DeleteSelected1 = nullptr, *DeleteAll1 = nullptr;
 
+    TaskbarProgress Taskbar1;
     TFindDialog *FindDialog1 = nullptr;
     QTimer *TimerChecker = nullptr;
     QTimer *Timer1 = nullptr;
 
     FeedListModel *feedModel() const { return m_feeds; }
     EpisodeModel *episodeModel() const { return m_episodes; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildWindow();
@@ -162,4 +184,5 @@ private:
     FeedListModel *m_feeds = nullptr;
     EpisodeModel *m_episodes = nullptr;
     PopupGuard m_popupGuard;
+    TDownloader *m_downloader = nullptr;  // the batch running, if any
 };

@@ -24,6 +24,9 @@ namespace {
 // could make us hold any amount of it.
 constexpr qsizetype kMaxHeadBytes = 256 * 1024;
 
+// How often a transfer looks at its cancel flag.
+constexpr int kCancelCheckMs = 100;
+
 // libcurl hands the body over in pieces of at most this size.
 constexpr long kReceiveBufferBytes = 256 * 1024;
 
@@ -56,12 +59,6 @@ const QByteArray *findHeader(const HeaderList &headers, const char *name)
             return &h.second;
     }
     return nullptr;
-}
-
-QByteArray headerValue(const HeaderList &headers, const char *name)
-{
-    const QByteArray *value = findHeader(headers, name);
-    return value ? *value : QByteArray();
 }
 
 // Whether the environment names a proxy the way curl reads it; then libcurl
@@ -162,6 +159,8 @@ public:
             throw AppError(QString::fromLatin1(kNoTlsLibrary));
         if (m_deadline.hasExpired())
             throw AppError(m_options.totalTimeoutMessage);
+        if (m_options.cancel && m_options.cancel->load())
+            throw AppError(QStringLiteral("Cancelled"));
 
         m_multi = curl_multi_init();
         m_easy = curl_easy_init();
@@ -176,6 +175,14 @@ public:
             m_idle.setInterval(m_options.inactivityTimeoutMs);
             QObject::connect(&m_idle, &QTimer::timeout, &m_loop, [this] { fail(QString::fromLatin1(kTimedOut)); });
             m_idle.start();
+        }
+        QTimer cancelCheck;
+        if (m_options.cancel) {
+            QObject::connect(&cancelCheck, &QTimer::timeout, &m_loop, [this] {
+                if (m_options.cancel->load())
+                    fail(QStringLiteral("Cancelled"));
+            });
+            cancelCheck.start(kCancelCheckMs);
         }
         QTimer overall;
         if (!m_deadline.isForever()) {
@@ -196,6 +203,7 @@ public:
         m_curlTimer.stop();
         m_idle.stop();
         overall.stop();
+        cancelCheck.stop();
 
         if (!m_error.isEmpty())
             throw AppError(m_error);
@@ -518,7 +526,9 @@ private:
             fail(m_options.tooLargeMessage);
             return false;
         }
-        return true;
+        if (m_options.sink && m_keepBody && m_options.onBodyStart)
+            m_options.onBodyStart(m_hop.status, m_hop.headers);
+        return !m_finished;
     }
 
     bool body(const char *data, qint64 bytes)
@@ -598,6 +608,12 @@ QString ExchangeResult::statusLine() const
     if (!reasonPhrase.isEmpty())
         line += QLatin1Char(' ') + QString::fromLatin1(reasonPhrase);
     return line;
+}
+
+QByteArray headerValue(const HeaderList &headers, const char *name)
+{
+    const QByteArray *value = findHeader(headers, name);
+    return value ? *value : QByteArray();
 }
 
 QByteArray ExchangeResult::header(const char *name) const

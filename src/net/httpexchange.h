@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 
 class QIODevice;
@@ -92,6 +93,10 @@ struct ExchangeOptions
     qint64 maxBodyBytes = -1;
     QString tooLargeMessage = QStringLiteral("The response is too large");
 
+    // When set, the exchange ends within a tenth of a second of the flag
+    // becoming true (from any thread), with the error "Cancelled".
+    const std::atomic<bool> *cancel = nullptr;
+
     // Extra name resolutions in libcurl's form "host:port:address[,address]",
     // used before the system's resolver (tests give a name their own
     // addresses with it).
@@ -103,6 +108,10 @@ struct ExchangeOptions
     // status, is collected in memory.
     QIODevice *sink = nullptr;
 
+    // Called on the calling thread when the head of a response whose body goes
+    // to the sink (a 2xx) has come, before any of its body, with its status
+    // and headers. An AppError thrown here ends the exchange with its message.
+    std::function<void(int status, const HeaderList &headers)> onBodyStart;
     // Called on the calling thread after every piece of a 2xx body written to
     // the sink, with the bytes of this response so far, its announced length
     // (negative when unknown) and whether it is sent chunked.
@@ -131,6 +140,9 @@ struct ExchangeResult
 };
 
 ExchangeResult runExchange(const QUrl &url, const ExchangeOptions &options);
+
+// The first header of that name (compared without case); empty when absent.
+QByteArray headerValue(const HeaderList &headers, const char *name);
 
 // The charset parameter of a Content-Type header value, lower-cased and
 // unquoted; empty when there is none.

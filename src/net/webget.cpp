@@ -28,7 +28,7 @@ ExchangeOptions getOptions(int inactivityTimeoutMs)
 void requireSuccess(const ExchangeResult &result)
 {
     if (!result.redirectLimitReached && !result.isSuccess())
-        throw AppError(result.statusLine());
+        throw HttpStatusError(result.statusLine());
 }
 
 } // namespace
@@ -100,8 +100,11 @@ DownloadTransfer::Result DownloadTransfer::get(const QString &url, QIODevice *si
 {
     ExchangeOptions options = getOptions(inactivityTimeoutMs);
     options.sink = sink;
+    options.headers = headers;
+    options.onBodyStart = onBodyStart;
     options.onProgress = onProgress;
     options.onRedirect = onRedirect;
+    options.cancel = cancel;
     const ExchangeResult exchange = runExchange(QUrl(url), options);
     requireSuccess(exchange);
 

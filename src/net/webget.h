@@ -1,7 +1,11 @@
 #pragma once
 
+#include "app/errors.h"
+#include "net/httpexchange.h"
+
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 class QIODevice;
@@ -25,6 +29,14 @@ class QIODevice;
 // All calls block the calling thread with a local event loop (see
 // blockingwait.h) and work on any thread.
 
+// The error of a transfer whose final response had a status outside 2xx; its
+// message is the status line ("HTTP/1.1 404 Not Found").
+class HttpStatusError : public AppError
+{
+public:
+    using AppError::AppError;
+};
+
 // The inactivity time-out of the GET transfers.
 constexpr int kInactivityTimeoutMs = 120000;
 
@@ -36,6 +48,8 @@ constexpr qint64 kMaxFeedBytes = 256LL * 1024 * 1024;
 struct FetchLimits
 {
     int inactivityTimeoutMs = kInactivityTimeoutMs;
+    // When set and true, the transfer ends at once with the error "Cancelled".
+    const std::atomic<bool> *cancel = nullptr;
     int totalTimeoutMs = kFetchTotalTimeoutMs;
     qint64 maxBytes = kMaxFeedBytes;
 };
@@ -76,6 +90,12 @@ public:
         bool redirectLimitReached = false;  // nothing was written, and no error
     };
 
+    // Request headers of the program's own (a Range, say).
+    HeaderList headers;
+    // The head of the response whose body is about to be written, with its
+    // status and headers; an AppError thrown here ends the transfer with its
+    // message and nothing of that body is written.
+    std::function<void(int status, const HeaderList &headers)> onBodyStart;
     // Progress of the body of the current response: bytes so far, the
     // announced length (negative when unknown) and whether it is chunked.
     std::function<void(qint64 count, qint64 announcedLength, bool chunked)> onProgress;
@@ -84,6 +104,8 @@ public:
     std::function<void(const QString &location, int count)> onRedirect;
 
     int inactivityTimeoutMs = kInactivityTimeoutMs;
+    // When set and true, the transfer ends at once with the error "Cancelled".
+    const std::atomic<bool> *cancel = nullptr;
 
     // GET the URL, writing the body of the final 2xx response to sink (which
     // must be open for writing). Throws AppError like FetchUrl, also when the

@@ -1,0 +1,263 @@
+// bench_downloads [--episode-mb N] [--batch N]
+//
+// Serves one large episode and a batch of small ones (100 KB each) from the
+// local test server, and downloads them with the program's Download command
+// (the real window, offscreen, and its worker) and with curl, taking turns,
+// three times each; the run of median time counts. Every download runs in a
+// child process started by fork and exec, so that the figures are the child's
+// own. Files go to a folder on /dev/shm where there is one, so that both
+// clients wait for the same memory, not for a disk. Prints one figure a line
+// as "name: value unit", then "target NAME: measured vs goal".
+
+#include "app/main.h"
+#include "feeds/episodemodel.h"
+#include "scripteddialogs.h"
+#include "testserver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr double kMB = 1000.0 * 1000.0;
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr qint64 kSmallEpisode = 100 * 1000;
+constexpr double kThroughputGoal = 0.95;
+constexpr double kMemoryGoalMiB = 32.0;
+constexpr int kRuns = 3;
+
+struct Run
+{
+    bool ok = false;
+    double seconds = 0;
+    double idleMiB = 0;  // reported by our child: resident memory before the batch
+    double peakMiB = 0;  // and its high-water mark after it
+};
+
+// One line of /proc/self/status, in MiB.
+double statusMiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+Run runChild(const QStringList &arguments)
+{
+    std::vector<QByteArray> storage;
+    for (const QString &a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    Run run;
+    QElapsedTimer clock;
+    clock.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
+    close(out[1]);
+    QByteArray report;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return run;
+    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const QList<QByteArray> figures = report.trimmed().split(' ');
+    if (figures.size() == 3) {
+        run.seconds = figures[0].toDouble();  // the batch alone, without the start
+        run.idleMiB = figures[1].toDouble();
+        run.peakMiB = figures[2].toDouble();
+    }
+    return run;
+}
+
+Run median(std::vector<Run> runs)
+{
+    for (const Run &r : runs) {
+        if (!r.ok)
+            return r;
+    }
+    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
+    return runs[runs.size() / 2];
+}
+
+void print(const QString &name, double value, const char *unit)
+{
+    std::printf("%s: %.3f %s\n", qPrintable(name), value, unit);
+    std::fflush(stdout);
+}
+
+void printTarget(const char *name, double measured, const char *relation, double goal, bool met)
+{
+    std::printf("target %s: %.3f vs %s %.3f (%s)\n", name, measured, relation, goal, met ? "met" : "missed");
+    std::fflush(stdout);
+}
+
+// The child: the Download command of a real window over count rows whose URLs
+// are base + "/1" ... base + "/count", into folder. Prints the batch's seconds,
+// the resident MiB before it and the peak MiB after it.
+int downloadWithWindow(const QString &base, int count, const QString &folder)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "bench_downloads";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QTemporaryDir data;
+    ScriptedDialogs dialogs;
+    AppEnvironment env;
+    env.dialogs = &dialogs;
+    env.versionFile = QCoreApplication::applicationFilePath();
+    env.programFolder = data.path();
+    env.configFolder = data.path();
+    env.desktopFolder = data.path();
+    QFile(data.filePath("list.txt")).open(QIODevice::WriteOnly);
+    TAppForm window(env);
+    window.Edit1->setText(folder);
+    EpisodeRows rows;
+    for (int i = 1; i <= count; ++i)
+        rows.append({QStringLiteral("Episode %1").arg(i), base + QStringLiteral("/%1").arg(i), QString(), QString()});
+    window.episodeModel()->setRows(rows);
+    window.ListView1->selectAll();
+
+    const double idle = statusMiB("VmRSS:");
+    QElapsedTimer clock;
+    clock.start();
+    window.BitBtn1->click();
+    while (window.downloader() || !window.BitBtn1->isEnabled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const bool allDone = std::all_of(window.episodeModel()->rows().cbegin(), window.episodeModel()->rows().cend(),
+                                     [](const EpisodeRow &r) { return r.status == QLatin1String("Downloaded"); });
+    std::printf("%.6f %.3f %.3f\n", seconds, idle, statusMiB("VmHWM:"));
+    return allDone && dialogs.boxes().isEmpty() ? 0 : 1;
+}
+
+// The child for curl's batch: one curl process per file, one after another.
+int downloadWithCurl(const QString &curl, const QString &base, int count, const QString &folder)
+{
+    QDir().mkpath(folder);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= count; ++i) {
+        const QStringList arguments{curl, QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+                                    folder + QStringLiteral("/%1.mp3").arg(i), base + QStringLiteral("/%1").arg(i)};
+        if (!runChild(arguments).ok)
+            return 1;
+    }
+    std::printf("%.6f 0 0\n", double(clock.nsecsElapsed()) / 1e9);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--window") == 0)
+        return downloadWithWindow(QString::fromLocal8Bit(argv[2]), atoi(argv[3]), QString::fromLocal8Bit(argv[4]));
+    if (argc == 6 && qstrcmp(argv[1], "--curl-batch") == 0)
+        return downloadWithCurl(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), atoi(argv[4]),
+                                QString::fromLocal8Bit(argv[5]));
+
+    QCoreApplication app(argc, argv);
+    qint64 episodeBytes = 1024LL * 1024 * 1024;
+    int batch = 200;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--episode-mb"))
+            episodeBytes = args[i + 1].toLongLong() * 1024 * 1024;
+        else if (args[i] == QLatin1String("--batch"))
+            batch = args[i + 1].toInt();
+    }
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (curl.isEmpty()) {
+        std::printf("curl: not available\n");
+        return 1;
+    }
+    const QString shm = QStringLiteral("/dev/shm");
+    QTemporaryDir work(QFileInfo(shm).isDir() ? shm + QStringLiteral("/bench_downloads-XXXXXX") : QString());
+    const QString self = QCoreApplication::applicationFilePath();
+
+    TestServer server;
+    server.route("/big/1", Response::pattern(episodeBytes, "audio/mpeg"));
+    for (int i = 1; i <= batch; ++i)
+        server.route(QStringLiteral("/small/%1").arg(i), Response::pattern(kSmallEpisode, "audio/mpeg"));
+
+    print(QStringLiteral("episode size"), double(episodeBytes) / kMiB, "MiB");
+    print(QStringLiteral("batch"), batch, "episodes");
+    print(QStringLiteral("runs of each client"), kRuns, "runs");
+
+    std::vector<Run> oursBig, curlBig, oursBatch, curlBatch;
+    const QString folder = work.filePath(QStringLiteral("pods"));
+    auto clean = [&folder] { QDir(folder).removeRecursively(); };
+    for (int i = 0; i < kRuns; ++i) {
+        oursBig.push_back(runChild({self, QStringLiteral("--window"), server.urlString("/big"), QStringLiteral("1"), folder}));
+        clean();
+        QDir().mkpath(folder);
+        curlBig.push_back(runChild({curl, QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+                                    folder + QStringLiteral("/big.mp3"), server.urlString("/big/1")}));
+        clean();
+        oursBatch.push_back(runChild({self, QStringLiteral("--window"), server.urlString("/small"),
+                                      QString::number(batch), folder}));
+        clean();
+        curlBatch.push_back(runChild({self, QStringLiteral("--curl-batch"), curl, server.urlString("/small"),
+                                      QString::number(batch), folder}));
+        clean();
+    }
+    const Run ob = median(oursBig), cb = median(curlBig), os = median(oursBatch), cs = median(curlBatch);
+    if (!ob.ok || !cb.ok || !os.ok || !cs.ok) {
+        std::printf("a run failed: morvane episode %d, curl episode %d, morvane batch %d, curl batch %d\n", ob.ok,
+                    cb.ok, os.ok, cs.ok);
+        return 1;
+    }
+    print(QStringLiteral("morvane episode wall time"), ob.seconds, "s");
+    print(QStringLiteral("morvane episode throughput"), double(episodeBytes) / kMB / ob.seconds, "MB/s");
+    print(QStringLiteral("morvane idle memory"), ob.idleMiB, "MiB");
+    print(QStringLiteral("morvane episode peak memory"), ob.peakMiB, "MiB");
+    print(QStringLiteral("curl episode wall time"), cb.seconds, "s");
+    print(QStringLiteral("curl episode throughput"), double(episodeBytes) / kMB / cb.seconds, "MB/s");
+    print(QStringLiteral("morvane batch wall time"), os.seconds, "s");
+    print(QStringLiteral("curl batch wall time"), cs.seconds, "s");
+
+    const double ratio = cb.seconds / ob.seconds;
+    const double above = ob.peakMiB - ob.idleMiB;
+    printTarget("episode throughput vs curl", ratio, ">=", kThroughputGoal, ratio >= kThroughputGoal);
+    printTarget("batch time vs curl s", os.seconds, "<=", cs.seconds, os.seconds <= cs.seconds);
+    printTarget("episode peak memory above idle MiB", above, "<", kMemoryGoalMiB, above < kMemoryGoalMiB);
+    return ratio >= kThroughputGoal && os.seconds <= cs.seconds && above < kMemoryGoalMiB ? 0 : 1;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class TAppForm;
+
+// A batch of episode downloads: the worker thread and the steps it has the
+// window thread make. One per batch; it frees itself when its end handler
+// has run.
+//
+// The worker reads the list, each row's selection and URL and the download
+// location when it reaches the row, and makes every change of the window, by
+// handing the step to the window thread and waiting until it is done. Rows
+// are taken from top to bottom, one transfer at a time.
+class TDownloader : public QThread
+{
+    Q_OBJECT
+public:
+    explicit TDownloader(TAppForm *form);
+
+    // The worker's body.
+    void DownloadNow();
+
+    // Ends the batch as soon as it can: the transfer under way is abandoned
+    // (its temporary file removed) and no further row is begun. Any thread.
+    void cancel() { m_cancel = true; }
+
+    // The message of an error that ended the batch before its last row; empty
+    // when it ran to the end. Read once the thread has finished.
+    QString error() const { return m_error; }
+
+protected:
+    void run() override;
+
+private:
+    struct RowAtIndex
+    {
+        bool exists = false;
+        bool selected = false;
+        QString url;
+        QString folder;
+        QString plainPath;
+    };
+
+    template <typename Step> void onWindow(Step &&step);
+    RowAtIndex readRow();
+    void downloadRow(const RowAtIndex &row);
+    void setRowStatus(const QString &status, bool clearStatusBar);
+
+    TAppForm *m_form = nullptr;
+    std::atomic<bool> m_cancel{false};
+    QString m_error;
+    qint64 m_index = 0;  // the row being worked on; the window-side steps read it
+};
+
+// The start routine of the Download command, on the window thread: a beep
+// while a batch runs; "No file selected!" when no row with a URL is selected;
+// otherwise a new batch.
+void startDownloads(TAppForm &form);
+
+// Stops a running batch and waits until its thread has ended, letting the
+// window thread carry out the steps the worker is waiting for meanwhile.
+void stopDownloads(TAppForm &form);
