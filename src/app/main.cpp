@@ -290,9 +290,12 @@ void TAppForm::buildWindow()
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
-    statusBar()->setFixedHeight(19);
     statusBar()->setSizeGripEnabled(true);
     statusBar()->addWidget(StatusBar1, 1);
+    // 19 high; higher where the font that stands in for Tahoma is taller than
+    // 19 pixels leave room for (Noto, say), so that no descender is cut off.
+    // The bar keeps 3 pixels above its text and 2 below.
+    statusBar()->setFixedHeight(std::max(19, StatusBar1->minimumSizeHint().height() + 5));
 
     FindDialog1 = new TFindDialog(this);
     FindDialog1->setObjectName(QStringLiteral("FindDialog1"));
