@@ -6,6 +6,7 @@
 #include "app/textcodec.h"
 #include "downloads/downloader.h"
 #include "downloads/filenaming.h"
+#include "transcribe/transcribeform.h"
 #include "feeds/displayrss.h"
 #include "feeds/episodecommands.h"
 #include "feeds/episodemodel.h"
@@ -417,7 +418,7 @@ void TAppForm::buildMenus()
 
     // Commands that later parts of the program provide stay visible but disabled
     // until they are there.
-    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1, Transcribe1})
+    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1})
         a->setEnabled(false);
 }
 
@@ -464,6 +465,7 @@ void TAppForm::connectCommands()
     on(ListView1, &QTableView::doubleClicked, &TAppForm::ListView1DblClick);
     on(BitBtn1, &QPushButton::clicked, &TAppForm::BitBtn1Click);
     on(Download1, &QAction::triggered, &TAppForm::Download1Click);
+    on(Transcribe1, &QAction::triggered, &TAppForm::Transcribe1Click);
 
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
@@ -791,6 +793,13 @@ void TAppForm::SelectAll1Click()
 void TAppForm::DeselectAll1Click()
 {
     ListView1->clearSelection();
+}
+
+// ---- Transcription -------------------------------------------------------------
+
+void TAppForm::Transcribe1Click()
+{
+    openTranscribeWindow(*this);
 }
 
 // ---- Downloads -----------------------------------------------------------------

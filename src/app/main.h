@@ -103,6 +103,9 @@ public:
     // The episode rows selected, top to bottom.
     QList<int> selectedEpisodeRows() const;
 
+    // Transcription.
+    void Transcribe1Click();
+
     // Downloads.
     void ListView1DblClick();
     void BitBtn1Click();

@@ -93,6 +93,23 @@ std::optional<QString> QtUserDialogs::chooseFolder(QWidget *parent, const QStrin
     return dialog.selectedFiles().constFirst();
 }
 
+std::optional<QString> QtUserDialogs::chooseFile(QWidget *parent, FileMode mode, const QString &filter,
+                                                 const QString &defaultSuffix)
+{
+    QFileDialog dialog(parent);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (mode == FileMode::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
 void QtUserDialogs::beep()
 {
     QApplication::beep();

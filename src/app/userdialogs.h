@@ -40,6 +40,13 @@ public:
     virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title,
                                                 const QString &startFolder) = 0;
 
+    // A file dialog for a file to open or to save; nullopt when cancelled.
+    // The filter lists "Description (*.ext)" entries separated by ";;"; the
+    // default suffix is added to a name typed without one.
+    enum class FileMode { Open, Save };
+    virtual std::optional<QString> chooseFile(QWidget *parent, FileMode mode, const QString &filter,
+                                              const QString &defaultSuffix) = 0;
+
     virtual void beep() = 0;
     virtual void setClipboardText(const QString &text) = 0;
     // Hands a web address or a local path to the desktop; the result is the
@@ -58,6 +65,8 @@ public:
                                      const QString &initialText) override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title,
                                         const QString &startFolder) override;
+    std::optional<QString> chooseFile(QWidget *parent, FileMode mode, const QString &filter,
+                                      const QString &defaultSuffix) override;
     void beep() override;
     void setClipboardText(const QString &text) override;
     bool openUrl(const QUrl &url) override;

@@ -141,6 +141,8 @@ public:
             curl_multi_remove_handle(m_multi, m_easy);
         if (m_easy)
             curl_easy_cleanup(m_easy);
+        if (m_mime)
+            curl_mime_free(m_mime);
         if (m_multi)
             curl_multi_cleanup(m_multi);
     }
@@ -244,7 +246,9 @@ private:
         curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
-        if (m_method == "GET") {
+        if (!m_options.multipart.isEmpty()) {
+            setMultipartBody();
+        } else if (m_method == "GET") {
             curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
         } else if (m_method == "HEAD") {
             curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
@@ -278,8 +282,46 @@ private:
                 curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
         }
 
+        if (m_options.connectTimeoutMs > 0)
+            curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(m_options.connectTimeoutMs));
+
         if (secure)
             configureTls();
+    }
+
+    void setMultipartBody()
+    {
+        m_mime = curl_mime_init(m_easy);
+        for (const FormPart &part : m_options.multipart) {
+            curl_mimepart *p = curl_mime_addpart(m_mime);
+            curl_mime_name(p, part.name.constData());
+            if (part.file) {
+                part.file->seek(0);  // a second request sends the file again
+                // libcurl asks for the file's bytes as it sends them, and may
+                // ask to start again from the beginning.
+                curl_mime_data_cb(p, curl_off_t(part.file->size()), &HopRunner::readPart, &HopRunner::seekPart,
+                                  nullptr, part.file);
+                curl_mime_filename(p, part.fileName.constData());
+            } else {
+                curl_mime_data(p, part.value.constData(), size_t(part.value.size()));
+            }
+            if (!part.contentType.isEmpty())
+                curl_mime_type(p, part.contentType.constData());
+        }
+        curl_easy_setopt(m_easy, CURLOPT_MIMEPOST, m_mime);
+    }
+
+    static size_t readPart(char *buffer, size_t size, size_t count, void *device)
+    {
+        const qint64 got = static_cast<QIODevice *>(device)->read(buffer, qint64(size * count));
+        return got < 0 ? CURL_READFUNC_ABORT : size_t(got);
+    }
+
+    static int seekPart(void *device, curl_off_t offset, int origin)
+    {
+        if (origin != SEEK_SET)
+            return CURL_SEEKFUNC_CANTSEEK;
+        return static_cast<QIODevice *>(device)->seek(qint64(offset)) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
     }
 
     void configureTls()
@@ -569,6 +611,7 @@ private:
     QByteArray m_url;
     CurlList m_headerList;
     CurlList m_resolveList;
+    curl_mime *m_mime = nullptr;
     QByteArray m_caBundle;
     char m_errorText[CURL_ERROR_SIZE] = {};
 

@@ -69,10 +69,24 @@ enum class TlsCheck {
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
+// One part of a multipart/form-data body: a text value, or a file that is
+// read as the body is sent (never held in memory).
+struct FormPart
+{
+    QByteArray name;
+    QByteArray value;           // for a text part
+    QIODevice *file = nullptr;  // for a file part: open for reading, its size known
+    QByteArray fileName;        // the name the part gives the file
+    QByteArray contentType;     // empty: none given
+};
+
 struct ExchangeOptions
 {
     QByteArray method = "GET";
     QByteArray body;     // sent (with Content-Length) unless the method is GET or HEAD
+    // When not empty, the body is multipart/form-data of these parts, in this
+    // order, instead of body (the method is POST).
+    QList<FormPart> multipart;
     HeaderList headers;  // they replace the client's defaults
 
     RedirectRule redirects = RedirectRule::None;
@@ -83,6 +97,9 @@ struct ExchangeOptions
     // Ends the exchange with "Connection timed out" when nothing arrives (and
     // nothing is sent) for so long, connecting included. 0 means no limit.
     int inactivityTimeoutMs = 0;
+    // Ends a connection attempt that has not succeeded after so long, with
+    // libcurl's message. 0: only the inactivity limit holds.
+    int connectTimeoutMs = 0;
     // Ends the whole exchange, redirects included, after so long, however
     // busy the transfer. 0 means no limit.
     int totalTimeoutMs = 0;

@@ -157,6 +157,18 @@ std::optional<QString> ScriptedDialogs::chooseFolder(QWidget *, const QString &t
     return answer->folder;
 }
 
+std::optional<QString> ScriptedDialogs::chooseFile(QWidget *, FileMode mode, const QString &filter,
+                                                   const QString &defaultSuffix)
+{
+    lastFileMode = mode;
+    lastFileFilter = filter;
+    lastFileSuffix = defaultSuffix;
+    const auto answer = nextAnswer<FileAnswer>("file dialog");
+    if (!answer || answer->cancelled)
+        return std::nullopt;
+    return answer->file;
+}
+
 void ScriptedDialogs::beep()
 {
     ++m_beeps;

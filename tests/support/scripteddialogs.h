@@ -35,6 +35,7 @@ public:
     void answerAsk(QMessageBox::StandardButton button) { m_script.push_back(button); }
     void answerInput(std::optional<QString> text) { m_script.push_back(InputAnswer{text.value_or(QString()), !text}); }
     void answerFolder(std::optional<QString> folder) { m_script.push_back(FolderAnswer{folder.value_or(QString()), !folder}); }
+    void answerFile(std::optional<QString> file) { m_script.push_back(FileAnswer{file.value_or(QString()), !file}); }
     // Runs when the next message box is shown, before it returns (for example to
     // check the state of the window while the box is up).
     void onNextMessage(std::function<void(const Box &)> hook) { m_messageHook = std::move(hook); }
@@ -51,6 +52,8 @@ public:
     // What the prompt of the last input box or folder picker showed.
     QString lastInputTitle, lastInputPrompt, lastInputInitial;
     QString lastFolderTitle, lastFolderStart;
+    QString lastFileFilter, lastFileSuffix;
+    FileMode lastFileMode = FileMode::Open;
 
     // Fails the test when a record was not taken or an answer not used.
     void verifyDone();
@@ -65,6 +68,8 @@ public:
                                      const QString &initialText) override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title,
                                         const QString &startFolder) override;
+    std::optional<QString> chooseFile(QWidget *parent, FileMode mode, const QString &filter,
+                                      const QString &defaultSuffix) override;
     void beep() override;
     void setClipboardText(const QString &text) override;
     bool openUrl(const QUrl &url) override;
@@ -72,7 +77,8 @@ public:
 private:
     struct InputAnswer { QString text; bool cancelled = false; };
     struct FolderAnswer { QString folder; bool cancelled = false; };
-    using Answer = std::variant<QMessageBox::StandardButton, InputAnswer, FolderAnswer>;
+    struct FileAnswer { QString file; bool cancelled = false; };
+    using Answer = std::variant<QMessageBox::StandardButton, InputAnswer, FolderAnswer, FileAnswer>;
 
     template <typename T> std::optional<T> nextAnswer(const char *what);
 

@@ -269,6 +269,7 @@ private:
 
     void parseHead(const QByteArray &head)
     {
+        m_request.head = head;
         const QList<QByteArray> lines = head.split('\n');
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
         m_request.method = first.value(0);

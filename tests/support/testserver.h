@@ -31,7 +31,8 @@ struct RecordedRequest
     QByteArray target;  // as sent, query included
     QByteArray path;    // target without the query
     QByteArray version;
-    QList<QPair<QByteArray, QByteArray>> headers;  // in the order received
+    QList<QPair<QByteArray, QByteArray>> headers;  // in the order received, values trimmed
+    QByteArray head;    // the request line and header lines exactly as received
     QByteArray body;    // de-chunked when sent chunked
     int connection = 0; // which connection (numbered from 1) brought it
     bool encrypted = false;

@@ -1,0 +1,357 @@
+#include "transcribe/transcribeform.h"
+
+#include "app/errors.h"
+#include "app/main.h"
+#include "app/settings.h"
+#include "app/textcodec.h"
+#include "feeds/episodemodel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kSection = QStringLiteral("Settings");
+const QString kKey = QStringLiteral("OpenAIKey");
+const QString kServer = QStringLiteral("OpenAIServer");
+const QString kModel = QStringLiteral("OpenAIModel");
+const QString kApiKeysPage = QStringLiteral("https://platform.openai.com/api-keys");
+
+} // namespace
+
+TFormTranscribe::TFormTranscribe(IniDocument &settings, UserDialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_settings(settings), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("FormTranscribe"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Transcribe"));
+    buildWindow();
+    FormCreate();
+}
+
+void TFormTranscribe::buildWindow()
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+
+    PageControl1 = new QTabWidget(this);
+    TabSheet1 = new QWidget(PageControl1);
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    auto *grid = new QGridLayout(TabSheet1);
+    Edit9 = new QLineEdit(TabSheet1);
+    Edit9->setObjectName(QStringLiteral("Edit9"));
+    Button4 = new QPushButton(QStringLiteral("Get API Key"), TabSheet1);
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Edit10 = new QLineEdit(TabSheet1);
+    Edit10->setObjectName(QStringLiteral("Edit10"));
+    ComboBox1 = new QComboBox(TabSheet1);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->addItems(kTranscriptionModels);
+    auto addRow = [grid](int row, const QString &caption, QWidget *field) {
+        auto *label = new QLabel(caption, field->parentWidget());
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1);
+    };
+    addRow(0, QStringLiteral("API Key:"), Edit9);
+    grid->addWidget(Button4, 0, 2);
+    addRow(1, QStringLiteral("Server:"), Edit10);
+    addRow(2, QStringLiteral("Model:"), ComboBox1);
+    PageControl1->addTab(TabSheet1, QStringLiteral("OpenAI Settings"));
+    column->addWidget(PageControl1);
+
+    Panel1 = new QWidget(this);
+    auto *fileRow = new QHBoxLayout(Panel1);
+    fileRow->setContentsMargins(6, 0, 6, 0);
+    Edit7 = new QLineEdit(Panel1);
+    Edit7->setObjectName(QStringLiteral("Edit7"));
+    auto *fileLabel = new QLabel(QStringLiteral("File:"), Panel1);
+    fileLabel->setBuddy(Edit7);
+    Button1 = new QPushButton(QStringLiteral("Browse..."), Panel1);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    fileRow->addWidget(fileLabel);
+    fileRow->addWidget(Edit7, 1);
+    fileRow->addWidget(Button1);
+    column->addWidget(Panel1);
+
+    Panel2 = new QWidget(this);
+    auto *buttons = new QHBoxLayout(Panel2);
+    buttons->setContentsMargins(6, 0, 6, 0);
+    Button2 = new QPushButton(QStringLiteral("Transcribe"), Panel2);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button3 = new QToolButton(Panel2);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setText(QStringLiteral("Save"));
+    Button3->setPopupMode(QToolButton::MenuButtonPopup);
+    PopupMenu1 = new QMenu(Button3);
+    SaveAs1 = PopupMenu1->addAction(QStringLiteral("Save As..."));
+    SaveAs1->setObjectName(QStringLiteral("SaveAs1"));
+    Button3->setMenu(PopupMenu1);
+    buttons->addWidget(Button2);
+    buttons->addWidget(Button3);
+    buttons->addStretch(1);
+    column->addWidget(Panel2);
+
+    MemoOpenAI = new QPlainTextEdit(this);
+    MemoOpenAI->setObjectName(QStringLiteral("MemoOpenAI"));
+    MemoOpenAI->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoOpenAI->setBackgroundRole(QPalette::Button);
+    QPalette face = MemoOpenAI->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Button));
+    MemoOpenAI->setPalette(face);
+    MemoOpenAI->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupMenu2 = new QMenu(MemoOpenAI);
+    Copy1 = PopupMenu2->addAction(QStringLiteral("Copy"));
+    Copy1->setObjectName(QStringLiteral("Copy1"));
+    SelectAll1 = PopupMenu2->addAction(QStringLiteral("Select All"));
+    SelectAll1->setObjectName(QStringLiteral("SelectAll1"));
+    column->addWidget(MemoOpenAI, 1);
+
+    StatusBar1 = new QLabel(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFrameShape(QFrame::StyledPanel);
+    column->addWidget(StatusBar1);
+
+    setTabOrder(Edit9, Button4);
+    setTabOrder(Button4, Edit10);
+    setTabOrder(Edit10, ComboBox1);
+    setTabOrder(ComboBox1, Edit7);
+    setTabOrder(Edit7, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, Button3);
+    setTabOrder(Button3, MemoOpenAI);
+
+    resize(635, 517);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    auto on = [this](auto *sender, auto signal, void (TFormTranscribe::*handler)()) {
+        connect(sender, signal, this, [this, handler] { guarded(handler); });
+    };
+    on(Edit9, &QLineEdit::textChanged, &TFormTranscribe::Edit9Change);
+    on(Edit7, &QLineEdit::textChanged, &TFormTranscribe::Edit9Change);
+    on(Edit10, &QLineEdit::textEdited, &TFormTranscribe::serverChanged);
+    on(ComboBox1, &QComboBox::currentTextChanged, &TFormTranscribe::modelChanged);
+    on(Button4, &QPushButton::clicked, &TFormTranscribe::Button4Click);
+    on(Button1, &QPushButton::clicked, &TFormTranscribe::Button1Click);
+    on(Button2, &QPushButton::clicked, &TFormTranscribe::Button2Click);
+    on(Button3, &QToolButton::clicked, &TFormTranscribe::Button3Click);
+    on(SaveAs1, &QAction::triggered, &TFormTranscribe::SaveAs1Click);
+    on(Copy1, &QAction::triggered, &TFormTranscribe::Copy1Click);
+    on(SelectAll1, &QAction::triggered, &TFormTranscribe::SelectAll1Click);
+    connect(MemoOpenAI, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu2->popup(MemoOpenAI->viewport()->mapToGlobal(pos)); });
+}
+
+void TFormTranscribe::guarded(void (TFormTranscribe::*handler)())
+{
+    runCommand(m_dialogs, this, [this, handler] { (this->*handler)(); });
+}
+
+void TFormTranscribe::FormCreate()
+{
+    const QSignalBlocker keyQuiet(Edit9);
+    const QSignalBlocker serverQuiet(Edit10);
+    const QSignalBlocker modelQuiet(ComboBox1);
+    Edit9->setText(m_settings.value(kSection, kKey));
+    Edit10->setText(m_settings.value(kSection, kServer, QString::fromLatin1(kDefaultTranscriptionServer)));
+    ComboBox1->setCurrentText(m_settings.value(kSection, kModel, kTranscriptionModels.first()));
+}
+
+void TFormTranscribe::Edit9Change()
+{
+    m_settings.setValue(kSection, kKey, Edit9->text());
+    m_settings.save();
+}
+
+// The server and the model are written only once the user has changed them,
+// so that the file of a user who never does keeps just the key.
+void TFormTranscribe::serverChanged()
+{
+    m_settings.setValue(kSection, kServer, Edit10->text());
+    m_settings.save();
+}
+
+void TFormTranscribe::modelChanged()
+{
+    m_settings.setValue(kSection, kModel, ComboBox1->currentText());
+    m_settings.save();
+}
+
+void TFormTranscribe::Button4Click()
+{
+    m_dialogs.openUrl(QUrl(kApiKeysPage));
+}
+
+void TFormTranscribe::Button1Click()
+{
+    if (const auto file = m_dialogs.chooseFile(this, UserDialogs::FileMode::Open,
+                                                QStringLiteral("MP3 File (*.mp3);;Any File (*)"), QStringLiteral("mp3")))
+        Edit7->setText(*file);
+}
+
+void TFormTranscribe::Button2Click()
+{
+    ConvertUsingOpenAI();
+}
+
+void TFormTranscribe::Button3Click()
+{
+    const QFileInfo audio(Edit7->text());
+    if (audio.exists() && !audio.isDir()) {
+        const QString target = transcriptPathOf(Edit7->text());
+        writeFileAtomically(target, transcriptFileBytes(MemoOpenAI->toPlainText()));
+        StatusBar1->setText(QLatin1String("Saved: ") + target);
+    }
+    m_dialogs.beep();
+}
+
+void TFormTranscribe::SaveAs1Click()
+{
+    if (const auto file = m_dialogs.chooseFile(this, UserDialogs::FileMode::Save,
+                                                QStringLiteral("Text File (*.txt);;Any File (*)"), QStringLiteral("txt")))
+        writeFileAtomically(*file, transcriptFileBytes(MemoOpenAI->toPlainText()));
+}
+
+void TFormTranscribe::Copy1Click()
+{
+    const QString selected = MemoOpenAI->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    if (!selected.isEmpty())
+        m_dialogs.setClipboardText(selected);
+}
+
+void TFormTranscribe::SelectAll1Click()
+{
+    MemoOpenAI->selectAll();
+}
+
+TranscriptionService TFormTranscribe::service() const
+{
+    TranscriptionService s;
+    s.server = Edit10->text().trimmed();
+    s.model = ComboBox1->currentText().trimmed();
+    s.connectTimeoutMs = connectTimeoutMs;
+    s.replyTimeoutMs = replyTimeoutMs;
+    return s;
+}
+
+QString TFormTranscribe::statusText() const
+{
+    return StatusBar1->text();
+}
+
+void TFormTranscribe::finishWaiting(const QString &status, const QString &text)
+{
+    StatusBar1->setText(status);
+    MemoOpenAI->setPlainText(text);
+    QApplication::restoreOverrideCursor();
+    QCoreApplication::processEvents();
+}
+
+void TFormTranscribe::ConvertUsingOpenAI()
+{
+    const TranscriptionService chosen = service();
+    // A server of the user's own may need no key; OpenAI's always does.
+    if (trimControls(Edit9->text()).isEmpty() && chosen.isDefaultServer()) {
+        Edit9->setFocus();
+        m_dialogs.message(this, QStringLiteral("Please enter your credentials for OpenAI API."),
+                          QStringLiteral("CREDENTIALS"), UserDialogs::Icon::Information);
+        return;
+    }
+    const QString path = Edit7->text();
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) {
+        m_dialogs.message(this, QStringLiteral("File not found!"), QStringLiteral("WARNING"), UserDialogs::Icon::Warning);
+        return;
+    }
+    // Held open until the command ends.
+    QFile held(path);
+    if (!held.open(QIODevice::ReadOnly)) {
+        m_dialogs.message(this, QStringLiteral("File read error!"), QStringLiteral("WARNING"), UserDialogs::Icon::Warning);
+        return;
+    }
+    if (FileSizeOf(path) >= kLargeTranscriptionFileBytes
+        && m_dialogs.ask(this, QStringLiteral("The file size exceeds 26,214,400 bytes!\r\rWould you still like to try it?"),
+                         QStringLiteral("Confirmation"), UserDialogs::Icon::Question,
+                         QMessageBox::Yes | QMessageBox::No, {QStringLiteral("Yes"), QStringLiteral("No")})
+               == QMessageBox::No)
+        return;
+
+    MemoOpenAI->clear();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    StatusBar1->setText(QStringLiteral("Please wait..."));
+    QCoreApplication::processEvents();
+    try {
+        const QString text = trimControls(TranscribeFile(m_dialogs, this, chosen, Edit9->text(), path));
+        if (text.isEmpty()) {
+            finishWaiting(QString(), QString());
+            m_dialogs.message(this, QStringLiteral("Invalid server response!"), QStringLiteral("WARNING"),
+                              UserDialogs::Icon::Warning);
+            return;
+        }
+        m_dialogs.beep();
+        finishWaiting(QStringLiteral("Finished"), text);
+    } catch (const std::exception &e) {
+        finishWaiting(QString(), QString());
+        m_dialogs.message(this, exceptionMessage(e), QStringLiteral("ERROR"), UserDialogs::Icon::Error);
+    }
+}
+
+QString TranscribeFile(UserDialogs &dialogs, QWidget *parent, const TranscriptionService &service,
+                       const QString &key, const QString &path)
+{
+    const TranscriptionReply reply = requestTranscription(service, key, path);
+    if (!reply.ok) {
+        dialogs.message(parent, reply.error, QStringLiteral("ERROR"), UserDialogs::Icon::Error);
+        return QString();
+    }
+    return reply.text;
+}
+
+void openTranscribeWindow(TAppForm &form)
+{
+    auto *window = new TFormTranscribe(form.settings(), form.dialogs(), &form);
+    // While a batch runs the window opens empty, without a word.
+    if (form.BitBtn1->isEnabled() && !form.downloader()) {
+        const QList<int> selected = form.selectedEpisodeRows();
+        const EpisodeRows &rows = form.episodeModel()->rows();
+        if (selected.isEmpty() || trimControls(rows.value(selected.first()).url).isEmpty()) {
+            form.dialogs().message(&form, QStringLiteral("No file selected!"), QStringLiteral("Warning"),
+                                   UserDialogs::Icon::Warning);
+        } else {
+            const QString path = form.DosyaAdiNeOlmali(selected.first());
+            if (!QFileInfo::exists(path)) {
+                form.dialogs().message(&form, QStringLiteral("File is not downloaded!"), QStringLiteral("Warning"),
+                                       UserDialogs::Icon::Warning);
+            } else {
+                window->Edit7->setText(path);
+                const QString transcript = transcriptPathOf(path);
+                if (QFileInfo::exists(transcript)) {
+                    QFile file(transcript);
+                    if (!file.open(QIODevice::ReadOnly)) {
+                        delete window;
+                        throw AppError(file.errorString());
+                    }
+                    window->MemoOpenAI->setPlainText(decodeText(file.readAll()));
+                }
+            }
+        }
+    }
+    window->show();
+}

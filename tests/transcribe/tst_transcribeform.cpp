@@ -1,0 +1,415 @@
+// The Transcribe window and the main window's Transcribe command, against a
+// local HTTPS server standing in for the transcription service.
+#include "app/main.h"
+#include "app/settings.h"
+#include "feeds/episodemodel.h"
+#include "transcribe/transcribeform.h"
+#include "multipart.h"
+#include "scripteddialogs.h"
+#include "testserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+#include "testhelpers.h"
+
+using Icon = UserDialogs::Icon;
+using Box = ScriptedDialogs::Box;
+Q_DECLARE_METATYPE(ScriptedDialogs::Box)
+
+namespace {
+
+QByteArray item(const QByteArray &title, const QByteArray &url)
+{
+    return "<item><title>" + title + "</title><pubDate>Tue, 02 Jan 2024 10:00:00 GMT</pubDate><enclosure url=\"" + url
+        + "\" type=\"audio/mpeg\" length=\"1\"/></item>\n";
+}
+
+} // namespace
+
+class TestTranscribeForm : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void keyIsStoredAndRead();
+    void serverAndModelStoredOnlyWhenChanged();
+    void refusals_data();
+    void refusals();
+    void largeFileAsksFirst_data();
+    void largeFileAsksFirst();
+    void transcribes();
+    void serviceErrorShowsBothBoxes();
+    void saveWritesBesideTheAudio();
+    void saveAsAndBrowse();
+    void copyAndSelectAll();
+    void commandFromMainWindow_data();
+    void commandFromMainWindow();
+    void commandLoadsExistingTranscript();
+    void wholeRoad();
+
+private:
+    std::unique_ptr<TFormTranscribe> makeForm();
+    std::unique_ptr<TAppForm> makeMainWindow();
+    QString audioFile(const QString &name, const QByteArray &bytes = "ID3 audio");
+
+    ScriptedDialogs m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<IniDocument> m_settings;
+    std::unique_ptr<TestServer> m_service;
+};
+
+void TestTranscribeForm::initTestCase()
+{
+    qputenv("MORVANE_CA_FILE", TestServer::caFile().toLocal8Bit());
+}
+
+void TestTranscribeForm::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<IniDocument>(m_dir->filePath("settings.ini"));
+    m_service = std::make_unique<TestServer>(TestServer::Https);
+    m_service->route("/v1/audio/transcriptions",
+                     Response::ok("{\"text\":\"  Welcome to the show.\\nSecond line.  \"}", "application/json"));
+    qputenv("MORVANE_OPENAI_URL", m_service->urlString("/v1/audio/transcriptions").toLatin1());
+}
+
+void TestTranscribeForm::cleanup()
+{
+    m_dialogs.verifyDone();
+    m_dialogs.reset();
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+std::unique_ptr<TFormTranscribe> TestTranscribeForm::makeForm()
+{
+    auto form = std::make_unique<TFormTranscribe>(*m_settings, m_dialogs);
+    form->setAttribute(Qt::WA_DeleteOnClose, false);  // the test owns it
+    return form;
+}
+
+std::unique_ptr<TAppForm> TestTranscribeForm::makeMainWindow()
+{
+    testhelpers::writeFileBytes(m_dir->filePath("list.txt"), QByteArray());
+    AppEnvironment env;
+    env.dialogs = &m_dialogs;
+    env.versionFile = QCoreApplication::applicationFilePath();
+    env.programFolder = m_dir->path();
+    env.configFolder = m_dir->path();
+    env.desktopFolder = m_dir->path();
+    return std::make_unique<TAppForm>(env);
+}
+
+QString TestTranscribeForm::audioFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir->filePath(name);
+    testhelpers::writeFileBytes(path, bytes);
+    return path;
+}
+
+void TestTranscribeForm::keyIsStoredAndRead()
+{
+    auto form = makeForm();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Transcribe"));
+    form->Edit9->setText(QStringLiteral("sk-1"));
+    IniDocument stored(m_settings->fileName());
+    stored.load();
+    QCOMPARE(stored.value("Settings", "OpenAIKey"), QStringLiteral("sk-1"));
+
+    // A change of the file box alone writes the file again.
+    QVERIFY(QFile::remove(m_settings->fileName()));
+    form->Edit7->setText(QStringLiteral("/somewhere.mp3"));
+    QVERIFY(QFile::exists(m_settings->fileName()));
+
+    auto second = makeForm();
+    QCOMPARE(second->Edit9->text(), QStringLiteral("sk-1"));
+}
+
+void TestTranscribeForm::serverAndModelStoredOnlyWhenChanged()
+{
+    auto form = makeForm();
+    QCOMPARE(form->Edit10->text(), QStringLiteral("https://api.openai.com/v1"));
+    QCOMPARE(form->ComboBox1->currentText(), QStringLiteral("whisper-1"));
+    form->Edit9->setText(QStringLiteral("k"));
+    QVERIFY(!testhelpers::readFileBytes(m_settings->fileName()).contains("OpenAIServer"));
+    QVERIFY(!testhelpers::readFileBytes(m_settings->fileName()).contains("OpenAIModel"));
+
+    QTest::keyClicks(form->Edit10, QStringLiteral("/"));
+    form->ComboBox1->setCurrentText(QStringLiteral("gpt-4o-transcribe"));
+    IniDocument stored(m_settings->fileName());
+    stored.load();
+    QCOMPARE(stored.value("Settings", "OpenAIServer"), QStringLiteral("https://api.openai.com/v1/"));
+    QCOMPARE(stored.value("Settings", "OpenAIModel"), QStringLiteral("gpt-4o-transcribe"));
+    auto second = makeForm();
+    QCOMPARE(second->service().model, QStringLiteral("gpt-4o-transcribe"));
+}
+
+void TestTranscribeForm::refusals_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("file");  // "dir", "missing" or "present"
+    QTest::addColumn<Box>("box");
+
+    const Box credentials{"Please enter your credentials for OpenAI API.", "CREDENTIALS", Icon::Information, {}};
+    QTest::newRow("empty key") << QString() << "present" << credentials;
+    QTest::newRow("blank key") << " \t " << "present" << credentials;
+    QTest::newRow("missing file") << "k" << "missing" << Box{"File not found!", "WARNING", Icon::Warning, {}};
+    QTest::newRow("a folder") << "k" << "dir" << Box{"File not found!", "WARNING", Icon::Warning, {}};
+}
+
+void TestTranscribeForm::refusals()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, file);
+    QFETCH(Box, box);
+
+    auto form = makeForm();
+    form->Edit9->setText(key);
+    form->Edit7->setText(file == "present" ? audioFile("a.mp3") : file == "dir" ? m_dir->path() : m_dir->filePath("no.mp3"));
+    form->MemoOpenAI->setPlainText(QStringLiteral("kept"));
+    form->Button2->click();
+    QCOMPARE(m_dialogs.takeBox(), box);
+    QCOMPARE(m_service->requestCount(), 0);
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("kept"));
+}
+
+void TestTranscribeForm::largeFileAsksFirst_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("26,214,399 bytes") << qint64(26214399) << false;
+    QTest::newRow("26,214,400 bytes") << qint64(26214400) << true;
+}
+
+void TestTranscribeForm::largeFileAsksFirst()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, asked);
+
+    const QString path = m_dir->filePath("long.mp3");
+    QFile sparse(path);
+    QVERIFY(sparse.open(QIODevice::WriteOnly));
+    QVERIFY(sparse.resize(size));
+    sparse.close();
+    auto form = makeForm();
+    form->Edit9->setText(QStringLiteral("k"));
+    form->Edit7->setText(path);
+    if (asked)
+        m_dialogs.answerAsk(QMessageBox::No);
+    form->Button2->click();
+    if (asked) {
+        QCOMPARE(m_dialogs.takeBox(), (Box{"The file size exceeds 26,214,400 bytes!\r\rWould you still like to try it?",
+                                           "Confirmation", Icon::Question, {"Yes", "No"}}));
+        QCOMPARE(m_service->requestCount(), 0);
+        return;
+    }
+    m_dialogs.takeBeep();
+    QCOMPARE(m_service->requestCount(), 1);
+    QCOMPARE(partsOf(m_service->lastRequest()).value(1).data.size(), size);
+}
+
+void TestTranscribeForm::transcribes()
+{
+    auto form = makeForm();
+    form->Edit9->setText(QStringLiteral("sk-live "));
+    form->Edit7->setText(audioFile("Show.mp3"));
+    QString statusDuring;
+    Qt::CursorShape cursorDuring = Qt::ArrowCursor;
+    m_service->route("/v1/audio/transcriptions", [&](const RecordedRequest &) {
+        return Response::ok("{\"text\":\"  Welcome.\\nSecond line.  \"}", "application/json");
+    });
+    QTimer::singleShot(0, this, [&] {
+        statusDuring = form->statusText();
+        if (QApplication::overrideCursor())
+            cursorDuring = QApplication::overrideCursor()->shape();
+    });
+    form->Button2->click();
+    m_dialogs.takeBeep();
+    QCOMPARE(statusDuring, QStringLiteral("Please wait..."));
+    QCOMPARE(cursorDuring, Qt::BusyCursor);
+    QCOMPARE(form->statusText(), QStringLiteral("Finished"));
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("Welcome.\nSecond line."));
+    QVERIFY(m_service->lastRequest().head.contains("\r\nAuthorization: Bearer sk-live \r\n"));
+}
+
+void TestTranscribeForm::serviceErrorShowsBothBoxes()
+{
+    m_service->route("/v1/audio/transcriptions",
+                     Response::status(401, "Unauthorized", "{\"error\":\"bad key\"}", "application/json"));
+    auto form = makeForm();
+    form->Edit9->setText(QStringLiteral("k"));
+    form->Edit7->setText(audioFile("Show.mp3"));
+    form->MemoOpenAI->setPlainText(QStringLiteral("old"));
+    form->Button2->click();
+    QCOMPARE(m_dialogs.takeBox(), (Box{"{\"error\":\"bad key\"}", "ERROR", Icon::Error, {}}));
+    QCOMPARE(m_dialogs.takeBox(), (Box{"Invalid server response!", "WARNING", Icon::Warning, {}}));
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QString());
+    QCOMPARE(form->statusText(), QString());
+}
+
+void TestTranscribeForm::saveWritesBesideTheAudio()
+{
+    auto form = makeForm();
+    form->Edit7->setText(audioFile("Episode 1.mp3"));
+    form->Button3->click();
+    m_dialogs.takeBeep();
+    const QString transcript = m_dir->filePath("Episode 1.txt");
+    QCOMPARE(testhelpers::readFileBytes(transcript), QByteArray("\xEF\xBB\xBF"));  // an empty transcript
+    QCOMPARE(form->statusText(), "Saved: " + transcript);
+
+    form->MemoOpenAI->setPlainText(QStringLiteral("One\nTwo \u00e9"));
+    form->Button3->click();
+    m_dialogs.takeBeep();
+    QCOMPARE(testhelpers::readFileBytes(transcript), QByteArray("\xEF\xBB\xBFOne\r\nTwo \xC3\xA9"));
+
+    // Without the audio file, Save only beeps.
+    form->Edit7->setText(m_dir->filePath("gone.mp3"));
+    form->Button3->click();
+    m_dialogs.takeBeep();
+    QVERIFY(!QFile::exists(m_dir->filePath("gone.txt")));
+}
+
+void TestTranscribeForm::saveAsAndBrowse()
+{
+    auto form = makeForm();
+    const QString chosen = audioFile("picked.mp3");
+    m_dialogs.answerFile(chosen);
+    form->Button1->click();
+    QCOMPARE(form->Edit7->text(), chosen);
+    QCOMPARE(m_dialogs.lastFileSuffix, QStringLiteral("mp3"));
+
+    form->MemoOpenAI->setPlainText(QStringLiteral("text"));
+    m_dialogs.answerFile(m_dir->filePath("elsewhere.txt"));
+    form->SaveAs1->trigger();
+    QCOMPARE(m_dialogs.lastFileMode, UserDialogs::FileMode::Save);
+    QCOMPARE(testhelpers::readFileBytes(m_dir->filePath("elsewhere.txt")), QByteArray("\xEF\xBB\xBFtext"));
+    QCOMPARE(form->statusText(), QString());
+
+    m_dialogs.answerFile(std::nullopt);
+    form->SaveAs1->trigger();  // cancelled: nothing
+
+    form->Button4->click();
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl("https://platform.openai.com/api-keys"));
+}
+
+void TestTranscribeForm::copyAndSelectAll()
+{
+    auto form = makeForm();
+    form->MemoOpenAI->setPlainText(QStringLiteral("first\nsecond"));
+    form->SelectAll1->trigger();
+    form->Copy1->trigger();
+    QCOMPARE(m_dialogs.takeClipboard(), QStringLiteral("first\nsecond"));
+}
+
+void TestTranscribeForm::commandFromMainWindow_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("nothing selected") << "none" << "No file selected!";
+    QTest::newRow("not downloaded") << "missing" << "File is not downloaded!";
+    QTest::newRow("downloaded") << "present" << QString();
+}
+
+void TestTranscribeForm::commandFromMainWindow()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, warning);
+
+    auto w = makeMainWindow();
+    w->Edit1->setText(m_dir->path());
+    w->episodeModel()->setRows({EpisodeRow{"Show: One", "http://m.example/1.mp3", "d", {}}});
+    if (situation != "none")
+        w->ListView1->selectRow(0);
+    if (situation == "present")
+        audioFile("Show One.mp3");
+    w->Button1->click();
+    if (!warning.isEmpty())
+        QCOMPARE(m_dialogs.takeBox(), (Box{warning, "Warning", Icon::Warning, {}}));
+    const QList<TFormTranscribe *> windows = w->findChildren<TFormTranscribe *>();
+    QCOMPARE(windows.size(), 1);
+    QVERIFY(windows[0]->isVisible());
+    QCOMPARE(windows[0]->Edit7->text(), situation == "present" ? m_dir->filePath("Show One.mp3") : QString());
+
+    // Every use opens another window; closing one frees it.
+    w->Transcribe1->trigger();
+    if (!warning.isEmpty())
+        m_dialogs.takeBox();
+    QCOMPARE(w->findChildren<TFormTranscribe *>().size(), 2);
+    QPointer<TFormTranscribe> first = windows[0];
+    first->close();
+    QTRY_VERIFY(first.isNull());
+}
+
+void TestTranscribeForm::commandLoadsExistingTranscript()
+{
+    auto w = makeMainWindow();
+    w->Edit1->setText(m_dir->path());
+    w->episodeModel()->setRows({EpisodeRow{"Talk", "http://m.example/t.mp3", "d", {}}});
+    w->ListView1->selectRow(0);
+    audioFile("Talk.mp3");
+    testhelpers::writeFileBytes(m_dir->filePath("Talk.txt"), "Caf\xE9 in Windows-1252");  // not UTF-8
+    w->Button1->click();
+    const QList<TFormTranscribe *> windows = w->findChildren<TFormTranscribe *>();
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows[0]->MemoOpenAI->toPlainText(), QStringLiteral("Caf\u00e9 in Windows-1252"));
+}
+
+void TestTranscribeForm::wholeRoad()
+{
+    // A feed, a download through the worker, a transcript saved beside it.
+    TestServer feeds;
+    feeds.route("/feed.xml", Response::ok("<rss version=\"2.0\"><channel><title>S</title>"
+                                          + item("Episode One", feeds.urlString("/one.mp3").toLatin1())
+                                          + item("Episode Two", feeds.urlString("/two.mp3").toLatin1())
+                                          + "</channel></rss>", "text/xml"));
+    feeds.route("/one.mp3", Response::pattern(50000, "audio/mpeg"));
+    feeds.route("/two.mp3", Response::pattern(20000, "audio/mpeg"));
+    m_service->route("/v1/audio/transcriptions", Response::ok("{\"text\":\"Hello,\\nworld.\"}", "application/json"));
+
+    auto w = makeMainWindow();
+    const QString folder = m_dir->filePath("Pods");
+    w->Edit1->setText(folder);
+    m_dialogs.answerInput(feeds.urlString("/feed.xml"));
+    w->Button3->click();  // Add RSS: the feed is added and retrieved
+    QCOMPARE(w->episodeModel()->rowCount(), 2);
+    w->ListView1->selectAll();
+    w->BitBtn1->click();
+    QTRY_VERIFY(w->downloader() == nullptr && w->BitBtn1->isEnabled());
+    m_dialogs.takeBeep();
+    QCOMPARE(testhelpers::readFileBytes(folder + "/Episode One.mp3"), TestServer::patternBytes(0, 50000));
+
+    w->ListView1->selectRow(0);
+    w->Button1->click();
+    TFormTranscribe *form = w->findChildren<TFormTranscribe *>().value(0);
+    QVERIFY(form);
+    QCOMPARE(form->Edit7->text(), folder + "/Episode One.mp3");
+    form->Edit9->setText(QStringLiteral("sk-road"));
+    form->Button2->click();
+    m_dialogs.takeBeep();
+    form->Button3->click();
+    m_dialogs.takeBeep();
+    QCOMPARE(testhelpers::readFileBytes(folder + "/Episode One.txt"), QByteArray("\xEF\xBB\xBFHello,\r\nworld."));
+    const QList<ReceivedPart> parts = partsOf(m_service->lastRequest());
+    QCOMPARE(parts.value(1).fileName, QByteArray("Episode One.mp3"));
+    QVERIFY(parts.value(1).data == TestServer::patternBytes(0, 50000));
+}
+
+QTEST_MAIN(TestTranscribeForm)
+#include "tst_transcribeform.moc"
