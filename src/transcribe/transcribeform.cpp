@@ -111,6 +111,8 @@ void TFormTranscribe::buildWindow()
     MemoOpenAI = new QPlainTextEdit(this);
     MemoOpenAI->setObjectName(QStringLiteral("MemoOpenAI"));
     MemoOpenAI->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab goes on to the next control rather than into the text.
+    MemoOpenAI->setTabChangesFocus(true);
     MemoOpenAI->setBackgroundRole(QPalette::Button);
     QPalette face = MemoOpenAI->palette();
     face.setColor(QPalette::Base, face.color(QPalette::Button));

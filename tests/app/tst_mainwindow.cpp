@@ -4,6 +4,7 @@
 #include "feeds/displayrss.h"
 #include "feeds/episodemodel.h"
 #include "feeds/finddialog.h"
+#include "transcribe/transcribeform.h"
 #include "feeds/feedlistmodel.h"
 #include "scripteddialogs.h"
 
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -67,6 +69,7 @@ private Q_SLOTS:
     void shortcuts();
     void tabOrder_data();
     void tabOrder();
+    void tabLeavesTranscript();
     void arrowKeysMoveWithinList_data();
     void arrowKeysMoveWithinList();
     void minimumSize();
@@ -374,6 +377,25 @@ void TestMainWindow::tabOrder()
                                 .arg(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "nothing",
                                      want->objectName())));
     }
+}
+
+// The Transcribe window's transcript takes no Tab characters: Tab leaves it
+// for the next control, as in every window of the program.
+void TestMainWindow::tabLeavesTranscript()
+{
+    auto w = makeWindow();
+    auto *form = new TFormTranscribe(w->settings(), m_dialogs, w.get());
+    form->show();
+    QVERIFY(QTest::qWaitForWindowActive(form));
+    form->MemoOpenAI->setPlainText(QStringLiteral("transcript"));
+    form->MemoOpenAI->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), form->MemoOpenAI);
+    QTest::keyClick(form->MemoOpenAI, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != form->MemoOpenAI);
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("transcript"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), form->MemoOpenAI);
+    form->close();
 }
 
 void TestMainWindow::arrowKeysMoveWithinList_data()
