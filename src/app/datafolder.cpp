@@ -8,9 +8,9 @@ QString chooseDataFolder(const QString &programFolder, const AppIdentity &identi
 {
     if (IsFolderWritable(programFolder))
         return withTrailingSlash(programFolder);
-    const QString company = withTrailingSlash(configFolder) + identity.companyName;
-    const QString product = company + QLatin1Char('/') + identity.productName;
-    QDir().mkdir(company);
-    QDir().mkdir(product);
+    const QString product = withTrailingSlash(configFolder) + identity.companyName + QLatin1Char('/')
+        + identity.productName;
+    // With its parents: a new account may not even have the config folder yet.
+    QDir().mkpath(product);
     return product + QLatin1Char('/');
 }

@@ -360,6 +360,10 @@ void TestAppCore::dataFolder()
     QCOMPARE(readFileBytes(program.filePath("chk.tmp")), QByteArray("mine"));
     // Created folders that exist already are fine.
     QCOMPARE(chooseDataFolder(program.path(), id, config.path()), config.path() + "/ZANTERO/Morvane/");
+    // A new account without a config folder yet gets it made too.
+    const QString fresh = config.filePath("home/.config");
+    QCOMPARE(chooseDataFolder(program.path(), id, fresh), fresh + "/ZANTERO/Morvane/");
+    QVERIFY(QFileInfo(fresh + "/ZANTERO/Morvane").isDir());
 
     QVERIFY(!IsFolderWritable(program.filePath("does/not/exist")));
 }
