@@ -56,9 +56,12 @@ void TestTaskbarProgress::cleanupTestCase()
 
 void TestTaskbarProgress::announcesProgress()
 {
+    // Each signal is awaited before the next is sent, so their order is known.
     TaskbarProgress taskbar;
     taskbar.setProgressValue(25);
+    QTRY_COMPARE(m_seen.size(), 1);
     taskbar.setProgressState(TaskbarProgress::State::Normal);
+    QTRY_COMPARE(m_seen.size(), 2);
     taskbar.setProgressState(TaskbarProgress::State::None);
     QTRY_COMPARE(m_seen.size(), 3);
     for (const auto &update : std::as_const(m_seen))
