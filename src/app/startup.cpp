@@ -18,6 +18,9 @@ int runMorvane(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(applicationTitle());
     QApplication::setWindowIcon(programIcon());
+    // Ties the window to its desktop entry: the dock shows the entry's icon
+    // and the download progress on it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
 
     QtUserDialogs dialogs;
     std::unique_ptr<TAppForm> window;

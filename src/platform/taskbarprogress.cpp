@@ -4,7 +4,7 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
-const QString TaskbarProgress::kApplicationUri = QStringLiteral("application://example.zantero.Morvane.desktop");
+const QString TaskbarProgress::kApplicationUri = QStringLiteral("application://" MORVANE_APP_ID ".desktop");
 const QString TaskbarProgress::kObjectPath = QStringLiteral("/com/canonical/unity/launcherentry/morvane");
 
 void TaskbarProgress::setProgressValue(int percent)
