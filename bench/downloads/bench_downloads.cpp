@@ -209,6 +209,12 @@ int main(int argc, char *argv[])
         std::printf("curl: not available\n");
         return 1;
     }
+    // The windows of the children want a runtime folder of their own.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid()) {
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    }
     const QString shm = QStringLiteral("/dev/shm");
     QTemporaryDir work(QFileInfo(shm).isDir() ? shm + QStringLiteral("/bench_downloads-XXXXXX") : QString());
     const QString self = QCoreApplication::applicationFilePath();
