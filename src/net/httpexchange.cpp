@@ -72,10 +72,21 @@ bool environmentNamesProxy()
     return false;
 }
 
+// Whether the program runs in a desktop session, the only place with proxy
+// settings of a desktop. Asking for them costs a noticeable part of a second
+// the first time (Qt hands the question to libproxy), so a program started
+// outside a session (a script, a test) does not ask.
+bool inDesktopSession()
+{
+    return !qEnvironmentVariableIsEmpty("XDG_CURRENT_DESKTOP") || !qEnvironmentVariableIsEmpty("DESKTOP_SESSION");
+}
+
 // The desktop's proxy for the URL as Qt reads it, in libcurl's form; empty
 // for a direct connection.
 QByteArray desktopProxyFor(const QUrl &url)
 {
+    if (!inDesktopSession())
+        return {};
     const QList<QNetworkProxy> proxies = QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
     for (const QNetworkProxy &proxy : proxies) {
         const char *scheme = nullptr;
