@@ -6,7 +6,11 @@
 
 QString chooseDataFolder(const QString &programFolder, const AppIdentity &identity, const QString &configFolder)
 {
-    if (IsFolderWritable(programFolder))
+    // A program installed by the package manager (its folder inside /usr)
+    // never keeps data there, even when run as root: removing the package
+    // must leave nothing behind.
+    const bool systemWide = QDir::cleanPath(programFolder).startsWith(QLatin1String("/usr/"));
+    if (!systemWide && IsFolderWritable(programFolder))
         return withTrailingSlash(programFolder);
     const QString product = withTrailingSlash(configFolder) + identity.companyName + QLatin1Char('/')
         + identity.productName;

@@ -366,6 +366,10 @@ void TestAppCore::dataFolder()
     QVERIFY(QFileInfo(fresh + "/ZANTERO/Morvane").isDir());
 
     QVERIFY(!IsFolderWritable(program.filePath("does/not/exist")));
+
+    // An installed program keeps its data per user, root's included.
+    QCOMPARE(chooseDataFolder(QStringLiteral("/usr/lib/morvane"), id, config.path()),
+             config.path() + "/ZANTERO/Morvane/");
 }
 
 void TestAppCore::versionRecord()
