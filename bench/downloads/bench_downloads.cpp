@@ -13,6 +13,7 @@
 #include "feeds/episodemodel.h"
 #include "scripteddialogs.h"
 #include "testserver.h"
+#include "../common/benchsupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,104 +29,40 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
-constexpr double kMB = 1000.0 * 1000.0;
-constexpr double kMiB = 1024.0 * 1024.0;
+using namespace bench;
+
 constexpr qint64 kSmallEpisode = 100 * 1000;
 constexpr double kThroughputGoal = 0.95;
 constexpr double kMemoryGoalMiB = 32.0;
 constexpr int kRuns = 3;
 
-struct Run
+// The figures our children print: the batch's own seconds (without the start
+// of the process), the resident MiB before it and the peak MiB after it.
+struct Report
 {
-    bool ok = false;
     double seconds = 0;
-    double idleMiB = 0;  // reported by our child: resident memory before the batch
-    double peakMiB = 0;  // and its high-water mark after it
+    double idleMiB = 0;
+    double peakMiB = 0;
 };
 
-// One line of /proc/self/status, in MiB.
-double statusMiB(const char *field)
+Report reportOf(const Run &run)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
+    const QList<QByteArray> figures = run.output.trimmed().split(' ');
+    Report report;
+    if (figures.size() == 3)
+        report = {figures[0].toDouble(), figures[1].toDouble(), figures[2].toDouble()};
+    return report;
 }
 
-Run runChild(const QStringList &arguments)
+// A run of our own child, timed by its report.
+Run reported(Run run)
 {
-    std::vector<QByteArray> storage;
-    for (const QString &a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    Run run;
-    QElapsedTimer clock;
-    clock.start();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
-    close(out[1]);
-    QByteArray report;
-    char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, n);
-    close(out[0]);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return run;
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const QList<QByteArray> figures = report.trimmed().split(' ');
-    if (figures.size() == 3) {
-        run.seconds = figures[0].toDouble();  // the batch alone, without the start
-        run.idleMiB = figures[1].toDouble();
-        run.peakMiB = figures[2].toDouble();
-    }
+    if (run.ok)
+        run.seconds = reportOf(run).seconds;
     return run;
-}
-
-Run median(std::vector<Run> runs)
-{
-    for (const Run &r : runs) {
-        if (!r.ok)
-            return r;
-    }
-    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
-    return runs[runs.size() / 2];
-}
-
-void print(const QString &name, double value, const char *unit)
-{
-    std::printf("%s: %.3f %s\n", qPrintable(name), value, unit);
-    std::fflush(stdout);
-}
-
-void printTarget(const char *name, double measured, const char *relation, double goal, bool met)
-{
-    std::printf("target %s: %.3f vs %s %.3f (%s)\n", name, measured, relation, goal, met ? "met" : "missed");
-    std::fflush(stdout);
 }
 
 // The child: the Download command of a real window over count rows whose URLs
@@ -232,20 +169,20 @@ int main(int argc, char *argv[])
     const QString folder = work.filePath(QStringLiteral("pods"));
     auto clean = [&folder] { QDir(folder).removeRecursively(); };
     for (int i = 0; i < kRuns; ++i) {
-        oursBig.push_back(runChild({self, QStringLiteral("--window"), server.urlString("/big"), QStringLiteral("1"), folder}));
+        oursBig.push_back(reported(runChild({self, QStringLiteral("--window"), server.urlString("/big"), QStringLiteral("1"), folder})));
         clean();
         QDir().mkpath(folder);
         curlBig.push_back(runChild({curl, QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
                                     folder + QStringLiteral("/big.mp3"), server.urlString("/big/1")}));
         clean();
-        oursBatch.push_back(runChild({self, QStringLiteral("--window"), server.urlString("/small"),
-                                      QString::number(batch), folder}));
+        oursBatch.push_back(reported(runChild({self, QStringLiteral("--window"), server.urlString("/small"),
+                                               QString::number(batch), folder})));
         clean();
-        curlBatch.push_back(runChild({self, QStringLiteral("--curl-batch"), curl, server.urlString("/small"),
-                                      QString::number(batch), folder}));
+        curlBatch.push_back(reported(runChild({self, QStringLiteral("--curl-batch"), curl, server.urlString("/small"),
+                                               QString::number(batch), folder})));
         clean();
     }
-    const Run ob = median(oursBig), cb = median(curlBig), os = median(oursBatch), cs = median(curlBatch);
+    const Run ob = medianRun(oursBig), cb = medianRun(curlBig), os = medianRun(oursBatch), cs = medianRun(curlBatch);
     if (!ob.ok || !cb.ok || !os.ok || !cs.ok) {
         std::printf("a run failed: morvane episode %d, curl episode %d, morvane batch %d, curl batch %d\n", ob.ok,
                     cb.ok, os.ok, cs.ok);
@@ -253,15 +190,16 @@ int main(int argc, char *argv[])
     }
     print(QStringLiteral("morvane episode wall time"), ob.seconds, "s");
     print(QStringLiteral("morvane episode throughput"), double(episodeBytes) / kMB / ob.seconds, "MB/s");
-    print(QStringLiteral("morvane idle memory"), ob.idleMiB, "MiB");
-    print(QStringLiteral("morvane episode peak memory"), ob.peakMiB, "MiB");
+    const Report memory = reportOf(ob);
+    print(QStringLiteral("morvane idle memory"), memory.idleMiB, "MiB");
+    print(QStringLiteral("morvane episode peak memory"), memory.peakMiB, "MiB");
     print(QStringLiteral("curl episode wall time"), cb.seconds, "s");
     print(QStringLiteral("curl episode throughput"), double(episodeBytes) / kMB / cb.seconds, "MB/s");
     print(QStringLiteral("morvane batch wall time"), os.seconds, "s");
     print(QStringLiteral("curl batch wall time"), cs.seconds, "s");
 
     const double ratio = cb.seconds / ob.seconds;
-    const double above = ob.peakMiB - ob.idleMiB;
+    const double above = memory.peakMiB - memory.idleMiB;
     printTarget("episode throughput vs curl", ratio, ">=", kThroughputGoal, ratio >= kThroughputGoal);
     printTarget("batch time vs curl s", os.seconds, "<=", cs.seconds, os.seconds <= cs.seconds);
     printTarget("episode peak memory above idle MiB", above, "<", kMemoryGoalMiB, above < kMemoryGoalMiB);

@@ -11,6 +11,7 @@
 #include "app/errors.h"
 #include "transcribe/transcription.h"
 #include "testserver.h"
+#include "../common/benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,100 +22,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
-constexpr double kMB = 1000.0 * 1000.0;
+using namespace bench;
+
 constexpr double kThroughputGoal = 0.9;
 constexpr double kMemoryGoalMiB = 32.0;
 constexpr int kRuns = 3;
 
-struct Run
-{
-    bool ok = false;
-    double seconds = 0;
-    double idleMiB = 0;
-    double peakMiB = 0;
-};
-
-double statusMiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
-
-Run runChild(const QStringList &arguments)
-{
-    std::vector<QByteArray> storage;
-    for (const QString &a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    QElapsedTimer clock;
-    clock.start();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
-    close(out[1]);
-    QByteArray report;
-    char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, n);
-    close(out[0]);
-    Run run;
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return run;
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const QList<QByteArray> figures = report.trimmed().split(' ');
-    if (figures.size() == 3 && figures[0].startsWith("ours")) {
-        run.idleMiB = figures[1].toDouble();
-        run.peakMiB = figures[2].toDouble();
-    }
-    return run;
-}
-
-Run median(std::vector<Run> runs)
-{
-    for (const Run &r : runs) {
-        if (!r.ok)
-            return r;
-    }
-    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
-    return runs[runs.size() / 2];
-}
-
-void print(const char *name, double value, const char *unit)
-{
-    std::printf("%s: %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
-
-void printTarget(const char *name, double measured, const char *relation, double goal, bool met)
-{
-    std::printf("target %s: %.3f vs %s %.3f (%s)\n", name, measured, relation, goal, met ? "met" : "missed");
-    std::fflush(stdout);
-}
 
 int upload(int argc, char *argv[], const QString &path)
 {
@@ -186,19 +102,22 @@ int main(int argc, char *argv[])
                                    QStringLiteral("file=@") + path, url}));
         server.clearRequests();
     }
-    const Run o = median(ours), t = median(theirs);
+    const Run o = medianRun(ours), t = medianRun(theirs);
     if (!o.ok || !t.ok) {
         std::printf("a run failed: morvane %d, curl %d\n", o.ok, t.ok);
         return 1;
     }
     print("morvane upload wall time", o.seconds, "s");
     print("morvane upload throughput", double(fileBytes) / kMB / o.seconds, "MB/s");
-    print("morvane idle memory", o.idleMiB, "MiB");
-    print("morvane upload peak memory", o.peakMiB, "MiB");
+    // Our child reports its resident MiB before the request and its peak after.
+    const QList<QByteArray> figures = o.output.trimmed().split(' ');
+    const double idle = figures.value(1).toDouble(), peak = figures.value(2).toDouble();
+    print("morvane idle memory", idle, "MiB");
+    print("morvane upload peak memory", peak, "MiB");
     print("curl upload wall time", t.seconds, "s");
     print("curl upload throughput", double(fileBytes) / kMB / t.seconds, "MB/s");
     const double ratio = t.seconds / o.seconds;
-    const double above = o.peakMiB - o.idleMiB;
+    const double above = peak - idle;
     printTarget("upload throughput vs curl", ratio, ">=", kThroughputGoal, ratio >= kThroughputGoal);
     printTarget("upload peak memory above idle MiB", above, "<", kMemoryGoalMiB, above < kMemoryGoalMiB);
     return ratio >= kThroughputGoal && above < kMemoryGoalMiB ? 0 : 1;

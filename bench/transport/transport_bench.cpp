@@ -16,6 +16,7 @@
 #include "net/httpexchange.h"
 #include "net/webget.h"
 #include "testserver.h"
+#include "../common/benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,80 +26,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
-constexpr double kMB = 1000.0 * 1000.0;
-constexpr double kMiB = 1024.0 * 1024.0;
+using namespace bench;
+
 constexpr double kThroughputGoal = 0.95;  // ours / curl's
 constexpr double kDownloadMemoryGoalMiB = 32.0;
 constexpr int kRuns = 9;  // of each client on each target; the median counts
-
-struct Run
-{
-    bool ok = false;
-    double seconds = 0;
-    double peakMiB = 0;
-};
-
-Run runChild(const QStringList &arguments)
-{
-    std::vector<QByteArray> storage;
-    for (const QString &a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    Run run;
-    QElapsedTimer clock;
-    clock.start();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
-    }
-    if (pid < 0) {
-        std::fprintf(stderr, "cannot start %s\n", argv[0]);
-        return run;
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid)
-        return run;
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.peakMiB = double(usage.ru_maxrss) * 1024.0 / kMiB;  // ru_maxrss is in KiB
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-// The run of median wall time among several (the peak memory is the highest
-// seen): one run alone says more about what else the machine was doing.
-Run medianRun(std::vector<Run> runs)
-{
-    double peak = 0;
-    for (const Run &r : runs) {
-        if (!r.ok)
-            return r;
-        peak = qMax(peak, r.peakMiB);
-    }
-    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
-    Run median = runs[runs.size() / 2];
-    median.peakMiB = peak;
-    return median;
-}
-
-void print(const char *name, double value, const char *unit)
-{
-    std::printf("%s: %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
 
 void printRun(const QString &who, const QString &what, const Run &run, qint64 bytes)
 {
@@ -111,11 +46,6 @@ void printRun(const QString &who, const QString &what, const Run &run, qint64 by
     print(qPrintable(QStringLiteral("%1 %2 peak memory").arg(who, what)), run.peakMiB, "MiB");
 }
 
-void printTarget(const char *name, double measured, const char *relation, double goal, bool met)
-{
-    std::printf("target %s: %.3f vs %s %.3f (%s)\n", name, measured, relation, goal, met ? "met" : "missed");
-    std::fflush(stdout);
-}
 
 // The child side: one transfer with our transport.
 int client(const QString &mode, const QString &url)
