@@ -6,6 +6,7 @@
 #include "feeds/feedlistmodel.h"
 #include "feeds/finddialog.h"
 #include "scripteddialogs.h"
+#include "testwindow.h"
 #include "testhelpers.h"
 #include "testproxy.h"
 #include "testserver.h"
@@ -100,17 +101,7 @@ void TestEpisodes::cleanup()
 
 std::unique_ptr<TAppForm> TestEpisodes::makeWindow(const QStringList &feeds)
 {
-    QFile list(m_dir->filePath("list.txt"));
-    if (list.open(QIODevice::WriteOnly))
-        list.write(feeds.join('\n').toUtf8());
-    list.close();
-    AppEnvironment env;
-    env.dialogs = &m_dialogs;
-    env.versionFile = QCoreApplication::applicationFilePath();
-    env.programFolder = m_dir->path();
-    env.configFolder = m_dir->path();
-    env.desktopFolder = m_dir->path();
-    return std::make_unique<TAppForm>(env);
+    return makeTestWindow(m_dialogs, m_dir->path(), feeds);
 }
 
 void TestEpisodes::select(QTableView *view, const QList<int> &rows)

@@ -5,6 +5,7 @@
 #include "downloads/downloader.h"
 #include "feeds/episodemodel.h"
 #include "scripteddialogs.h"
+#include "testwindow.h"
 #include "testserver.h"
 
 #include <QAction>
@@ -79,14 +80,7 @@ void TestDownloader::cleanup()
 
 std::unique_ptr<TAppForm> TestDownloader::makeWindow()
 {
-    testhelpers::writeFileBytes(m_dir->filePath("list.txt"), QByteArray());
-    AppEnvironment env;
-    env.dialogs = &m_dialogs;
-    env.versionFile = QCoreApplication::applicationFilePath();
-    env.programFolder = m_dir->path();
-    env.configFolder = m_dir->path();
-    env.desktopFolder = m_dir->path();
-    return std::make_unique<TAppForm>(env);
+    return makeTestWindow(m_dialogs, m_dir->path());
 }
 
 // Rows "Episode 1" ... "Episode n", each with the URL path + "/<n>".

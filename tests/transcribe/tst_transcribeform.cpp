@@ -6,6 +6,7 @@
 #include "transcribe/transcribeform.h"
 #include "multipart.h"
 #include "scripteddialogs.h"
+#include "testwindow.h"
 #include "testserver.h"
 
 #include <QAction>
@@ -107,14 +108,7 @@ std::unique_ptr<TFormTranscribe> TestTranscribeForm::makeForm()
 
 std::unique_ptr<TAppForm> TestTranscribeForm::makeMainWindow()
 {
-    testhelpers::writeFileBytes(m_dir->filePath("list.txt"), QByteArray());
-    AppEnvironment env;
-    env.dialogs = &m_dialogs;
-    env.versionFile = QCoreApplication::applicationFilePath();
-    env.programFolder = m_dir->path();
-    env.configFolder = m_dir->path();
-    env.desktopFolder = m_dir->path();
-    return std::make_unique<TAppForm>(env);
+    return makeTestWindow(m_dialogs, m_dir->path());
 }
 
 QString TestTranscribeForm::audioFile(const QString &name, const QByteArray &bytes)
