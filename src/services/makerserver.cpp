@@ -18,3 +18,8 @@ QString onlineHelpUrl(const QString &productName)
     page.replace(QLatin1Char(' '), QLatin1Char('-'));
     return QLatin1String("http://") + makerHost() + QLatin1String("/help/") + page + QLatin1Char('/');
 }
+
+QString makerHomePage()
+{
+    return QLatin1String("https://") + makerHost() + QLatin1Char('/');
+}

@@ -9,3 +9,6 @@ QString makerHost();
 // The plain web address of the program's online help:
 // "http://" + host + "/help/" + product name in lower case, blanks as "-", + "/".
 QString onlineHelpUrl(const QString &productName);
+
+// The maker's home page: "https://" + host + "/".
+QString makerHomePage();
