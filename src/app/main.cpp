@@ -13,10 +13,13 @@
 #include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
 #include "feeds/finddialog.h"
+#include "feeds/podcastdirectorycommand.h"
 #include "feeds/rssparser.h"
 #include "net/webget.h"
 #include "platform/folders.h"
 #include "services/makerserver.h"
+#include "services/servicesettings.h"
+#include "services/updatecheck.h"
 
 #include <QAction>
 #include <QApplication>
@@ -120,6 +123,7 @@ AppEnvironment AppEnvironment::forThisProcess(UserDialogs &dialogs)
     env.programFolder = QCoreApplication::applicationDirPath();
     env.configFolder = userConfigFolder();
     env.desktopFolder = GetSpecialFolder(CSIDL_DESKTOP);
+    env.serviceSettingsFile = ServiceSettings::nativeFileName();
     env.restartProgram = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     return env;
 }
@@ -137,6 +141,10 @@ TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m
     buildMenus();
     connectCommands();
     FormCreate();
+    if (!m_env.serviceSettingsFile.isEmpty()) {
+        m_updateCheck = new UpdateCheckController(m_identity, m_env.serviceSettingsFile, *m_env.dialogs, this);
+        TimerChecker->start();
+    }
 }
 
 TAppForm::~TAppForm()
@@ -418,7 +426,7 @@ void TAppForm::buildMenus()
 
     // Commands that later parts of the program provide stay visible but disabled
     // until they are there.
-    for (QAction *a : {FetchPodcastList1, SendFeedback1, About1})
+    for (QAction *a : {SendFeedback1, About1})
         a->setEnabled(false);
 }
 
@@ -452,6 +460,9 @@ void TAppForm::connectCommands()
     on(Button1, &QPushButton::clicked, &TAppForm::Button1Click);
     on(Edit1, &QLineEdit::textChanged, &TAppForm::Edit1Change);
     on(Timer1, &QTimer::timeout, &TAppForm::Timer1Timer);
+    on(FetchPodcastList1, &QAction::triggered, &TAppForm::FetchPodcastList1Click);
+    on(TimerChecker, &QTimer::timeout, &TAppForm::TimerCheckerTimer);
+    on(UpdateNotifications1, &QAction::triggered, &TAppForm::UpdateNotifications1Click);
     on(ListBox1, &QTableView::clicked, &TAppForm::ListBox1Click);
     on(DisplayRSS1, &QAction::triggered, &TAppForm::DisplayRSS1Click);
     on(Find1, &QAction::triggered, &TAppForm::Find1Click);
@@ -514,6 +525,21 @@ void TAppForm::Timer1Timer()
 {
     Timer1->stop();
     FetchPodcastList1->trigger();
+}
+
+void TAppForm::FetchPodcastList1Click()
+{
+    FetchPodcastList(*m_env.dialogs, this, *m_feeds, *m_episodes, [this] { ListBoxChange(); });
+}
+
+void TAppForm::TimerCheckerTimer()
+{
+    m_updateCheck->TimerCheckerTimer(TimerChecker, UpdateNotifications1);
+}
+
+void TAppForm::UpdateNotifications1Click()
+{
+    m_updateCheck->UpdateNotifications1Click(UpdateNotifications1);
 }
 
 void TAppForm::ResettoDefaults1Click()

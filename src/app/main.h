@@ -26,6 +26,7 @@ class QTableView;
 class QTimer;
 class TDownloader;
 class TFindDialog;
+class UpdateCheckController;
 
 // What the main window takes from the process around it. forThisProcess()
 // gives the real values; tests point the folders somewhere of their own.
@@ -35,6 +36,7 @@ struct AppEnvironment {
     QString programFolder; // the executable's folder, first choice for the data folder
     QString configFolder;  // the per-user folder, second choice
     QString desktopFolder; // the default download location
+    QString serviceSettingsFile; // the maker services' per-user store; empty: no update check
     std::function<void()> restartProgram;
 
     static AppEnvironment forThisProcess(UserDialogs &dialogs);
@@ -78,6 +80,9 @@ public:
     // Handlers.
     void Edit1Change();
     void Timer1Timer();
+    void FetchPodcastList1Click();
+    void TimerCheckerTimer();
+    void UpdateNotifications1Click();
     void ResettoDefaults1Click();
     void Help2Click();
     void Exit1Click();
@@ -166,6 +171,7 @@ public:
 
     FeedListModel *feedModel() const { return m_feeds; }
     EpisodeModel *episodeModel() const { return m_episodes; }
+    UpdateCheckController *updateCheck() const { return m_updateCheck; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -188,4 +194,5 @@ private:
     EpisodeModel *m_episodes = nullptr;
     PopupGuard m_popupGuard;
     TDownloader *m_downloader = nullptr;  // the batch running, if any
+    UpdateCheckController *m_updateCheck = nullptr;
 };
