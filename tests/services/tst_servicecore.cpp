@@ -11,6 +11,7 @@
 #include "testhelpers.h"
 #include "testserver.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -279,7 +280,10 @@ void TestServiceCore::requestFallback()
     if (server == QLatin1String("none")) {
         // Each record carries the attempt's own message.
         const QString httpError = errorOf([&] { PostForm("http://" + updateCheckAddress(host), lines, 3000); });
-        QCOMPARE(recorded.last(), QStringLiteral("HTTP Response:\r") + httpError);
+        // Without the milliseconds the transport reports, which differ per attempt.
+        static const QRegularExpression times(QStringLiteral("\\d+ ms"));
+        QCOMPARE(QString(recorded.last()).replace(times, "N ms"),
+                 QString(QStringLiteral("HTTP Response:\r") + httpError).replace(times, "N ms"));
     }
     if (maker) {
         const RecordedRequest got = maker->lastRequest(kPath);
