@@ -17,6 +17,8 @@
 #include "feeds/rssparser.h"
 #include "net/webget.h"
 #include "platform/folders.h"
+#include "services/about.h"
+#include "services/feedback.h"
 #include "services/makerserver.h"
 #include "services/servicesettings.h"
 #include "services/updatecheck.h"
@@ -423,11 +425,6 @@ void TAppForm::buildMenus()
         a->setShortcutContext(Qt::WindowShortcut);
         addAction(a);
     }
-
-    // Commands that later parts of the program provide stay visible but disabled
-    // until they are there.
-    for (QAction *a : {SendFeedback1, About1})
-        a->setEnabled(false);
 }
 
 template <typename Sender, typename Signal>
@@ -463,6 +460,8 @@ void TAppForm::connectCommands()
     on(FetchPodcastList1, &QAction::triggered, &TAppForm::FetchPodcastList1Click);
     on(TimerChecker, &QTimer::timeout, &TAppForm::TimerCheckerTimer);
     on(UpdateNotifications1, &QAction::triggered, &TAppForm::UpdateNotifications1Click);
+    on(SendFeedback1, &QAction::triggered, &TAppForm::SendFeedback1Click);
+    on(About1, &QAction::triggered, &TAppForm::About1Click);
     on(ListBox1, &QTableView::clicked, &TAppForm::ListBox1Click);
     on(DisplayRSS1, &QAction::triggered, &TAppForm::DisplayRSS1Click);
     on(Find1, &QAction::triggered, &TAppForm::Find1Click);
@@ -540,6 +539,16 @@ void TAppForm::TimerCheckerTimer()
 void TAppForm::UpdateNotifications1Click()
 {
     m_updateCheck->UpdateNotifications1Click(UpdateNotifications1);
+}
+
+void TAppForm::SendFeedback1Click()
+{
+    TFeedbackForm::showModal(m_identity, *m_env.dialogs, this);
+}
+
+void TAppForm::About1Click()
+{
+    TAboutBox::showModal(m_identity, m_env.programFolder, *m_env.dialogs, this);
 }
 
 void TAppForm::ResettoDefaults1Click()

@@ -83,6 +83,8 @@ public:
     void FetchPodcastList1Click();
     void TimerCheckerTimer();
     void UpdateNotifications1Click();
+    void SendFeedback1Click();
+    void About1Click();
     void ResettoDefaults1Click();
     void Help2Click();
     void Exit1Click();

@@ -65,7 +65,6 @@ private Q_SLOTS:
     void unwritableSettingsReportedPerChange();
 
     void layoutAndMenus();
-    void disabledUntilBuilt();
     void shortcuts();
     void tabOrder_data();
     void tabOrder();
@@ -327,16 +326,6 @@ void TestMainWindow::layoutAndMenus()
     for (QAction *a : {w->Add1, w->Exit1, w->Find1, w->Help2, w->SendFeedback1, w->About1, w->Download1, w->Transcribe1})
         QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
     QVERIFY(!w->Button2->icon().isNull());
-}
-
-void TestMainWindow::disabledUntilBuilt()
-{
-    // Commands that are not there yet are disabled rather than pretending to work.
-    auto w = makeWindow();
-    for (QAction *a : {w->SendFeedback1, w->About1}) {
-        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
-        a->trigger(); // nothing happens, nothing is shown
-    }
 }
 
 void TestMainWindow::shortcuts()
