@@ -14,23 +14,8 @@ Q_DECLARE_METATYPE(Response)
 namespace {
 
 using testhelpers::errorOf;
+using testhelpers::fieldsOf;
 using testhelpers::kNoError;
-
-// The fields as a form parser on the server side reads the body.
-QStringList fieldsOf(const QByteArray &body)
-{
-    QStringList fields;
-    for (const QByteArray &pair : body.split('&')) {
-        if (pair.isEmpty())
-            continue;
-        const qsizetype eq = pair.indexOf('=');
-        auto decode = [](QByteArray part) {
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(part.replace('+', ' ')));
-        };
-        fields.append(decode(pair.left(eq)) + QLatin1Char('=') + decode(pair.mid(eq + 1)));
-    }
-    return fields;
-}
 
 } // namespace
 

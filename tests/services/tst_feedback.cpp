@@ -26,6 +26,8 @@ using testhelpers::EnvironmentGuard;
 
 namespace {
 
+using testhelpers::fieldsOf;
+
 const QString kPath = QStringLiteral("/php/feedback.php");
 const Box kSuccess{"Your feedback is received.\r\rThank you!", "Success", Icon::Information, {}};
 const Box kFailure{"Something went wrong. Your feedback could not be delivered.\r\rPlease try again later.",
@@ -39,19 +41,6 @@ AppIdentity identity()
     id.title = QStringLiteral("ZANTERO - Morvane");
     id.version = QStringLiteral("3.1");
     return id;
-}
-
-QStringList fieldsOf(const QByteArray &body)
-{
-    QStringList fields;
-    for (const QByteArray &pair : body.split('&')) {
-        const qsizetype eq = pair.indexOf('=');
-        auto decode = [](QByteArray part) {
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(part.replace('+', ' ')));
-        };
-        fields.append(decode(pair.left(eq)) + QLatin1Char('=') + decode(pair.mid(eq + 1)));
-    }
-    return fields;
 }
 
 } // namespace

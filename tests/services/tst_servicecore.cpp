@@ -25,6 +25,8 @@ using testhelpers::writeFileBytes;
 
 namespace {
 
+using testhelpers::fieldsOf;
+
 const QString kPath = QStringLiteral("/php/check2.php");
 // A port on which nothing listens: every attempt is refused.
 const QString kDeadHost = QStringLiteral("127.0.0.1:9");
@@ -32,20 +34,6 @@ const QString kDeadHost = QStringLiteral("127.0.0.1:9");
 QString hostOf(const TestServer &server)
 {
     return QStringLiteral("127.0.0.1:%1").arg(server.port());
-}
-
-// The fields as a form parser on the server side reads them, in order.
-QStringList fieldsOf(const QByteArray &body)
-{
-    QStringList fields;
-    for (const QByteArray &pair : body.split('&')) {
-        const qsizetype eq = pair.indexOf('=');
-        auto decode = [](QByteArray part) {
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(part.replace('+', ' ')));
-        };
-        fields.append(decode(pair.left(eq)) + QLatin1Char('=') + decode(pair.mid(eq + 1)));
-    }
-    return fields;
 }
 
 } // namespace

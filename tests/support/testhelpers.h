@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 
 #include <functional>
@@ -51,6 +52,23 @@ inline QString errorOf(const std::function<void()> &call)
         return e.message();
     }
     return kNoError;
+}
+
+// The fields of a form body (name=value pairs joined by "&", "+" for a space,
+// %XX escapes) as a server-side form parser reads them, in order.
+inline QStringList fieldsOf(const QByteArray &body)
+{
+    QStringList fields;
+    for (const QByteArray &pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        const qsizetype eq = pair.indexOf('=');
+        auto decode = [](QByteArray part) {
+            return QString::fromUtf8(QByteArray::fromPercentEncoding(part.replace('+', ' ')));
+        };
+        fields.append(decode(pair.left(eq)) + QLatin1Char('=') + decode(pair.mid(eq + 1)));
+    }
+    return fields;
 }
 
 // Bytes the heap has handed out and not taken back, whoever asked.
