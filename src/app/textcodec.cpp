@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -185,12 +186,58 @@ void CrLfTextBuilder::ensureRoom(qint64 bytes)
     // The worst case: every byte a line end that becomes CR LF, and the final
     // CR LF. The pages beyond what the text fills are never touched, so the
     // operating system gives them no memory.
-    const qint64 need = qint64(m_written) + 2 * (bytes + m_pending.size()) + 2;
-    if (need <= m_text.size())
+    const qint64 need = 2 * (bytes + m_pending.size()) + 2;
+    if (qint64(m_written) + need <= m_blockSize)
         return;
-    const qint64 size = qMax(need, 2 * qint64(m_text.size()));
-    m_text.resize(qsizetype(size));
-    adviseLargeBuffer(m_text.data(), qint64(m_text.capacity()) * qint64(sizeof(QChar)));
+    if (m_written > 0) {
+        m_full.push_back(FullBlock{std::move(m_text), std::move(m_memory), m_written});
+        m_fullChars += m_written;
+        m_text = QString();
+    }
+    if (m_full.empty()) {
+        // The first block is the text itself when it fits in one.
+        m_text = QString(qsizetype(need), Qt::Uninitialized);
+        adviseLargeBuffer(m_text.data(), need * qint64(sizeof(QChar)));
+        m_block = m_text.data();
+        m_blockSize = m_text.size();
+    } else {
+        // Each block about as large as the text before it, up to the block
+        // size: a short text is not given a large block.
+        const qint64 size = qMax(need, qMin(qint64(m_fullChars), qint64(m_blockChars)));
+        m_memory = LargeBlock(size * qint64(sizeof(QChar)));
+        m_block = reinterpret_cast<QChar *>(m_memory.data());
+        m_blockSize = qsizetype(size);
+    }
+    m_written = 0;
+}
+
+QChar CrLfTextBuilder::lastChar() const
+{
+    if (m_written > 0)
+        return m_block[m_written - 1];
+    return m_full.empty() ? QChar() : m_full.back().data()[m_full.back().chars - 1];
+}
+
+QString CrLfTextBuilder::joinBlocks(bool addLineBreak)
+{
+    const qsizetype size = m_fullChars + m_written + (addLineBreak ? 2 : 0);
+    QString text(size, Qt::Uninitialized);
+    adviseLargeBuffer(text.data(), qint64(size) * qint64(sizeof(QChar)));
+    QChar *to = text.data();
+    // Each block is given back as soon as it is copied, so the memory held
+    // stays near the size of the text itself.
+    for (FullBlock &block : m_full) {
+        std::memcpy(to, block.data(), size_t(block.chars) * sizeof(QChar));
+        to += block.chars;
+        block = FullBlock();
+    }
+    std::memcpy(to, m_block, size_t(m_written) * sizeof(QChar));
+    to += m_written;
+    if (addLineBreak) {
+        *to++ = u'\r';
+        *to++ = u'\n';
+    }
+    return text;
 }
 
 void CrLfTextBuilder::append(QByteArrayView piece)
@@ -240,7 +287,7 @@ bool CrLfTextBuilder::decodeRun(QByteArrayView run, QChar *&to)
                         QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QChar *const start = to;
     // A mark at the very start of the text is dropped, as QString::fromUtf8 does.
-    const bool textStart = to == m_text.constData() && run.startsWith(QByteArrayView(kUtf8Bom, 3));
+    const bool textStart = m_full.empty() && to == m_block && run.startsWith(QByteArrayView(kUtf8Bom, 3));
     to = utf8.appendToBuffer(to, textStart ? run.sliced(3) : run);
     if (utf8.hasError()) {
         to = start;
@@ -257,10 +304,17 @@ void CrLfTextBuilder::switchToRaw(QByteArrayView rest)
         raw.append(kUtf8Bom, 3);
     if (m_droppedTextBom)
         raw.append(kUtf8Bom, 3);
-    raw.append(QStringView(m_text.constData(), m_written).toUtf8());
+    for (const FullBlock &block : m_full)
+        raw.append(QStringView(block.data(), block.chars).toUtf8());
+    raw.append(QStringView(m_block, m_written).toUtf8());
     raw.append(rest);
     m_raw = std::move(raw);
+    m_full.clear();
+    m_fullChars = 0;
     m_text = QString();
+    m_memory = LargeBlock();
+    m_block = nullptr;
+    m_blockSize = 0;
     m_written = 0;
     m_pending.clear();
     m_mode = Mode::Raw;
@@ -268,8 +322,8 @@ void CrLfTextBuilder::switchToRaw(QByteArrayView rest)
 
 void CrLfTextBuilder::decode(const char *from, const char *end)
 {
-    QChar *to = m_text.data() + m_written;
-    auto sync = [&] { m_written = to - m_text.constData(); };
+    QChar *to = m_block + m_written;
+    auto sync = [&] { m_written = to - m_block; };
 
     if (!m_pending.isEmpty()) {
         // The run the last piece ended in goes on while the bytes are non-ASCII.
@@ -347,9 +401,9 @@ QString CrLfTextBuilder::take()
         decode(m_head.constData(), m_head.constData() + m_head.size());
     }
     if (m_mode == Mode::Decoding && !m_pending.isEmpty()) {
-        QChar *to = m_text.data() + m_written;
+        QChar *to = m_block + m_written;
         if (decodeRun(m_pending, to)) {
-            m_written = to - m_text.constData();
+            m_written = to - m_block;
             m_pending.clear();
         } else {
             switchToRaw(m_pending);
@@ -365,14 +419,20 @@ QString CrLfTextBuilder::take()
     } else {
         // Every line end became CR LF, and an LF comes from nothing else: a
         // text not ending in one lacks its final line break.
-        if (m_written > 0 && m_text.at(m_written - 1) != u'\n') {
-            m_text[m_written++] = u'\r';
-            m_text[m_written++] = u'\n';
+        const QChar last = lastChar();
+        const bool addLineBreak = !last.isNull() && last != u'\n';
+        if (!m_full.empty()) {
+            text = joinBlocks(addLineBreak);
+        } else {
+            if (addLineBreak) {
+                m_block[m_written++] = u'\r';
+                m_block[m_written++] = u'\n';
+            }
+            m_text.truncate(m_written);
+            text = std::move(m_text);
         }
-        m_text.truncate(m_written);
-        text = std::move(m_text);
     }
-    *this = CrLfTextBuilder();
+    *this = CrLfTextBuilder(m_blockChars);
     return text;
 }
 

@@ -1,16 +1,24 @@
 #include "platform/largebuffer.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 
 #if defined(Q_OS_LINUX)
 #include <sys/mman.h>
 #endif
 
+namespace {
+
+constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;
+constexpr std::uintptr_t kPage = 4096;
+
+} // namespace
+
 void adviseLargeBuffer(void *data, qint64 bytes)
 {
 #if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;
-    constexpr std::uintptr_t kPage = 4096;
     if (!data || bytes < qint64(2 * kHugePage))
         return;
     // The advice covers every page the buffer touches, not just the huge
@@ -24,4 +32,76 @@ void adviseLargeBuffer(void *data, qint64 bytes)
     Q_UNUSED(data);
     Q_UNUSED(bytes);
 #endif
+}
+
+LargeBlock::LargeBlock(qint64 bytes)
+{
+    if (bytes <= 0)
+        return;
+#if defined(Q_OS_LINUX)
+    if (bytes >= qint64(kHugePage)) {
+        // Whole huge pages, starting on a boundary: map one huge page more
+        // than needed and give back what lies outside.
+        const std::uintptr_t length = (std::uintptr_t(bytes) + kHugePage - 1) & ~(kHugePage - 1);
+        void *map = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED)
+            throw std::bad_alloc();
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(map);
+        const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+        if (aligned > start)
+            munmap(map, aligned - start);
+        const std::uintptr_t tail = start + length + kHugePage - (aligned + length);
+        if (tail > 0)
+            munmap(reinterpret_cast<void *>(aligned + length), tail);
+        m_data = reinterpret_cast<char *>(aligned);
+        m_size = bytes;
+        m_mapped = qint64(length);
+        adviseLargeBuffer(m_data, m_mapped);
+        return;
+    }
+#endif
+    m_data = static_cast<char *>(std::malloc(size_t(bytes)));
+    if (!m_data)
+        throw std::bad_alloc();
+    m_size = bytes;
+}
+
+LargeBlock::~LargeBlock()
+{
+    release();
+}
+
+LargeBlock::LargeBlock(LargeBlock &&other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)),
+      m_size(std::exchange(other.m_size, 0)),
+      m_mapped(std::exchange(other.m_mapped, 0))
+{
+}
+
+LargeBlock &LargeBlock::operator=(LargeBlock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_mapped = std::exchange(other.m_mapped, 0);
+    }
+    return *this;
+}
+
+void LargeBlock::release() noexcept
+{
+    if (!m_data)
+        return;
+#if defined(Q_OS_LINUX)
+    if (m_mapped > 0)
+        munmap(m_data, size_t(m_mapped));
+    else
+        std::free(m_data);
+#else
+    std::free(m_data);
+#endif
+    m_data = nullptr;
+    m_size = 0;
+    m_mapped = 0;
 }

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void decodeTextCrLfFallback();
     void textInPieces_data();
     void textInPieces();
+    void longTextInPieces();
     void feedListReading_data();
     void feedListReading();
     void feedListRoundTrip();
@@ -149,6 +150,7 @@ void TestAppCore::textInPieces_data()
     QTest::newRow("mark then invalid") << QByteArray("\xEF\xBB\xBF" "a\r\n\xFF\xC3\xA9");
     QTest::newRow("nul then valid") << QByteArray("a\r\0\xC3\xA9\n", 7);
     QTest::newRow("nul then invalid") << QByteArray("\xC3\xA9\n\0\xC3", 6);
+    QTest::newRow("nul after a line without a break") << QByteArray("ab\0cd", 5);
     QTest::newRow("utf-16le") << QByteArray("\xFF\xFE" "a\0\r\0\n\0\xE9\0", 10);
     QTest::newRow("utf-16be") << QByteArray("\xFE\xFF" "\0a\0\n", 6);
     QTest::newRow("cut-off sequence at the end") << QByteArray("ab\n\xE2\x82");
@@ -162,26 +164,31 @@ void TestAppCore::textInPieces()
     const QString expected = normalizeLineEnds(decodeText(bytes));
     QCOMPARE(decodeTextCrLf(bytes), expected);
 
-    auto build = [&bytes](const QList<qsizetype> &cuts, bool reserve) {
-        CrLfTextBuilder builder;
-        if (reserve)
-            builder.reserveFor(bytes.size());
-        qsizetype from = 0;
-        for (qsizetype cut : cuts) {
-            builder.append(QByteArrayView(bytes).sliced(from, cut - from));
-            from = cut;
+    // With blocks of one character, every piece starts a block of its own:
+    // the text across block boundaries must be the same.
+    for (const qsizetype blockChars : {CrLfTextBuilder::kDefaultBlockChars, qsizetype(1)}) {
+        auto build = [&bytes, blockChars](const QList<qsizetype> &cuts, bool reserve) {
+            CrLfTextBuilder builder(blockChars);
+            if (reserve)
+                builder.reserveFor(bytes.size());
+            qsizetype from = 0;
+            for (qsizetype cut : cuts) {
+                builder.append(QByteArrayView(bytes).sliced(from, cut - from));
+                from = cut;
+            }
+            builder.append(QByteArrayView(bytes).sliced(from));
+            return builder.take();
+        };
+        for (qsizetype i = 0; i <= bytes.size(); ++i) {
+            for (qsizetype j = i; j <= bytes.size(); ++j)
+                QVERIFY2(build({i, j}, (i + j) % 2 == 0) == expected,
+                         qPrintable(QStringLiteral("blocks of %1, cut at %2 and %3").arg(blockChars).arg(i).arg(j)));
         }
-        builder.append(QByteArrayView(bytes).sliced(from));
-        return builder.take();
-    };
-    for (qsizetype i = 0; i <= bytes.size(); ++i) {
-        for (qsizetype j = i; j <= bytes.size(); ++j)
-            QVERIFY2(build({i, j}, (i + j) % 2 == 0) == expected, qPrintable(QStringLiteral("cut at %1 and %2").arg(i).arg(j)));
+        QList<qsizetype> everyByte;
+        for (qsizetype i = 1; i < bytes.size(); ++i)
+            everyByte.append(i);
+        QCOMPARE(build(everyByte, false), expected);
     }
-    QList<qsizetype> everyByte;
-    for (qsizetype i = 1; i < bytes.size(); ++i)
-        everyByte.append(i);
-    QCOMPARE(build(everyByte, false), expected);
 
     // A builder is empty again after take().
     CrLfTextBuilder builder;
@@ -189,6 +196,28 @@ void TestAppCore::textInPieces()
     QCOMPARE(builder.take(), expected);
     builder.append("z");
     QCOMPARE(builder.take(), QStringLiteral("z\r\n"));
+}
+
+// A text longer than a block, arriving as a feed does: the blocks joined give
+// the text of the bytes decoded at once.
+void TestAppCore::longTextInPieces()
+{
+    QByteArray bytes;
+    const QByteArray line = QByteArray("<item><title>caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80</title></item>");
+    while (bytes.size() < 3 * CrLfTextBuilder::kDefaultBlockChars)
+        bytes += line + (bytes.size() % 3 == 0 ? "\r\n" : "\n");
+    bytes += line;  // no final line break
+    const QString expected = decodeTextCrLf(bytes);
+    QVERIFY(expected.size() > 2 * CrLfTextBuilder::kDefaultBlockChars);
+    QVERIFY(expected.endsWith(QStringLiteral("</item>\r\n")));
+
+    CrLfTextBuilder builder;
+    // Uneven pieces, so sequences and CR LF pairs are cut at every kind of place.
+    for (qsizetype from = 0, step = 1; from < bytes.size(); from += step, step = step * 7 % 65521 + 1)
+        builder.append(QByteArrayView(bytes).sliced(from, qMin(step, bytes.size() - from)));
+    const QString text = builder.take();
+    QCOMPARE(text.size(), expected.size());
+    QVERIFY(text == expected);
 }
 
 void TestAppCore::feedListReading_data()
