@@ -50,11 +50,8 @@ LargeBlock::LargeBlock(qint64 bytes)
         const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
         if (aligned > start)
             munmap(map, aligned - start);
-        const std::uintptr_t tail = start + length + kHugePage - (aligned + length);
-        if (tail > 0)
-            munmap(reinterpret_cast<void *>(aligned + length), tail);
+        munmap(reinterpret_cast<void *>(aligned + length), start + kHugePage - aligned);
         m_data = reinterpret_cast<char *>(aligned);
-        m_size = bytes;
         m_mapped = qint64(length);
         adviseLargeBuffer(m_data, m_mapped);
         return;
@@ -63,7 +60,6 @@ LargeBlock::LargeBlock(qint64 bytes)
     m_data = static_cast<char *>(std::malloc(size_t(bytes)));
     if (!m_data)
         throw std::bad_alloc();
-    m_size = bytes;
 }
 
 LargeBlock::~LargeBlock()
@@ -73,7 +69,6 @@ LargeBlock::~LargeBlock()
 
 LargeBlock::LargeBlock(LargeBlock &&other) noexcept
     : m_data(std::exchange(other.m_data, nullptr)),
-      m_size(std::exchange(other.m_size, 0)),
       m_mapped(std::exchange(other.m_mapped, 0))
 {
 }
@@ -83,7 +78,6 @@ LargeBlock &LargeBlock::operator=(LargeBlock &&other) noexcept
     if (this != &other) {
         release();
         m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
         m_mapped = std::exchange(other.m_mapped, 0);
     }
     return *this;
@@ -102,6 +96,5 @@ void LargeBlock::release() noexcept
     std::free(m_data);
 #endif
     m_data = nullptr;
-    m_size = 0;
     m_mapped = 0;
 }

@@ -25,13 +25,10 @@ public:
     LargeBlock &operator=(const LargeBlock &) = delete;
 
     char *data() const { return m_data; }
-    qint64 size() const { return m_size; }
 
 private:
     void release() noexcept;
 
     char *m_data = nullptr;
-    qint64 m_size = 0;
     qint64 m_mapped = 0;  // bytes mapped, or 0 for heap memory
 };
-
