@@ -3,12 +3,12 @@
 // "target NAME: measured vs goal". With --window-retrieval-only it measures
 // only the retrieval in a main window that stays up (see windowRetrievalOnly).
 
-#include "app/textcodec.h"
+#include "base/textcodec.h"
 #include "feeds/episodemodel.h"
 #include "feeds/rssparser.h"
 
 #include "app/main.h"
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 #include "testserver.h"
 
 #include <QAction>

@@ -8,10 +8,10 @@
 // after it. Prints one figure a line as "name: value unit", then
 // "target NAME: measured vs goal".
 
-#include "app/errors.h"
-#include "transcribe/transcription.h"
-#include "testserver.h"
 #include "../common/benchsupport.h"
+#include "base/errors.h"
+#include "testserver.h"
+#include "transcribe/transcription.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -15,11 +15,11 @@
 // Prints one figure a line as "name: value unit", then
 // "target NAME: measured vs goal".
 
-#include "app/errors.h"
+#include "../common/benchsupport.h"
+#include "base/errors.h"
 #include "net/httpexchange.h"
 #include "net/webget.h"
 #include "testserver.h"
-#include "../common/benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

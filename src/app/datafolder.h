@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/versioninfo.h"
+#include "base/versioninfo.h"
 
 #include <QString>
 

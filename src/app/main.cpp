@@ -1,12 +1,12 @@
 #include "app/main.h"
 
 #include "app/datafolder.h"
-#include "app/errors.h"
 #include "app/programicon.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/makerserver.h"
+#include "base/textcodec.h"
 #include "downloads/downloader.h"
 #include "downloads/filenaming.h"
-#include "transcribe/transcribeform.h"
 #include "feeds/displayrss.h"
 #include "feeds/episodecommands.h"
 #include "feeds/episodemodel.h"
@@ -19,9 +19,9 @@
 #include "platform/folders.h"
 #include "services/about.h"
 #include "services/feedback.h"
-#include "services/makerserver.h"
 #include "services/servicesettings.h"
 #include "services/updatecheck.h"
+#include "transcribe/transcribeform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -837,6 +837,25 @@ void TAppForm::Transcribe1Click()
     openTranscribeWindow(*this);
 }
 
+bool TAppForm::downloadsRunning() const
+{
+    // A batch runs from the moment its worker exists, before its first step
+    // has disabled the button.
+    return !BitBtn1->isEnabled() || m_downloader;
+}
+
+TranscribeHost::SelectedEpisode TAppForm::selectedEpisode() const
+{
+    SelectedEpisode episode;
+    const QList<int> selected = selectedEpisodeRows();
+    if (selected.isEmpty())
+        return episode;
+    episode.selected = true;
+    episode.url = m_episodes->rows().value(selected.first()).url;
+    episode.filePath = DosyaAdiNeOlmali(selected.first());
+    return episode;
+}
+
 // ---- Downloads -----------------------------------------------------------------
 
 void TAppForm::ListView1DblClick()
@@ -875,6 +894,67 @@ void TAppForm::DownloadProgress(qint64 count, qint64 length, bool chunked)
 void TAppForm::DownloadRedirect()
 {
     setStatusText(QStringLiteral("Redirected. Connecting..."));
+}
+
+void TAppForm::batchStarted()
+{
+    BitBtn1->setText(QStringLiteral("DOWNLOADING..."));
+    BitBtn1->setEnabled(false);
+    ProgressBar1->setValue(0);
+    ProgressBar1->show();
+}
+
+// The list may have been replaced or shortened meanwhile: a row that is gone
+// gets nothing.
+void TAppForm::rowDownloading(int row)
+{
+    m_episodes->setStatus(row, QStringLiteral("Downloading..."));
+}
+
+void TAppForm::rowDownloaded(int row)
+{
+    setStatusText(QString());
+    m_episodes->setStatus(row, QStringLiteral("Downloaded"));
+}
+
+void TAppForm::rowFailed(int row)
+{
+    setStatusText(QString());
+    m_episodes->setStatus(row, QStringLiteral("Download Failed"));
+}
+
+void TAppForm::batchEnded()
+{
+    m_env.dialogs->beep();
+    Taskbar1.setProgressState(TaskbarProgress::State::None);
+    ProgressBar1->hide();
+    BitBtn1->setText(QStringLiteral("Download"));
+    BitBtn1->setEnabled(true);
+}
+
+int TAppForm::episodeRowCount() const
+{
+    return int(m_episodes->rows().size());
+}
+
+bool TAppForm::isEpisodeRowSelected(int row) const
+{
+    return ListView1->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+QString TAppForm::episodeUrl(int row) const
+{
+    return m_episodes->rows().value(row).url;
+}
+
+QString TAppForm::downloadLocationText() const
+{
+    return Edit1->text();
+}
+
+bool TAppForm::downloadButtonEnabled() const
+{
+    return BitBtn1->isEnabled();
 }
 
 void TAppForm::MyThreadTerminate(const QString &error)

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "app/popupguard.h"
-#include "app/settings.h"
-#include "app/userdialogs.h"
-#include "app/versioninfo.h"
+#include "base/popupguard.h"
+#include "base/settings.h"
+#include "base/userdialogs.h"
+#include "base/versioninfo.h"
+#include "downloads/downloadhost.h"
 #include "feeds/episode.h"
 #include "platform/taskbarprogress.h"
+#include "transcribe/transcribehost.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -44,7 +46,7 @@ struct AppEnvironment {
 
 // The main window: the feed list above, the episode list below, the download
 // location, the Download and Transcribe buttons, and every command's handler.
-class TAppForm : public QMainWindow
+class TAppForm : public QMainWindow, public DownloadHost, public TranscribeHost
 {
     Q_OBJECT
 public:
@@ -58,11 +60,11 @@ public:
 
     const AppIdentity &identity() const { return m_identity; }
     const QString &dataFolder() const { return m_dataFolder; }
-    IniDocument &settings() { return m_settings; }
+    IniDocument &settings() override { return m_settings; }
     QString rememberedFolder() const { return m_rememberedFolder; }
     QString statusText() const;
     void setStatusText(const QString &text);
-    UserDialogs &dialogs() { return *m_env.dialogs; }
+    UserDialogs &dialogs() override { return *m_env.dialogs; }
 
     // The feed list.
     void ListBoxYukle(const QString &fileName);
@@ -108,10 +110,13 @@ public:
     void SelectAll1Click();
     void DeselectAll1Click();
     // The episode rows selected, top to bottom.
-    QList<int> selectedEpisodeRows() const;
+    QList<int> selectedEpisodeRows() const override;
 
     // Transcription.
     void Transcribe1Click();
+    QWidget *transcribeParent() override { return this; }
+    bool downloadsRunning() const override;
+    SelectedEpisode selectedEpisode() const override;
 
     // Downloads.
     void ListView1DblClick();
@@ -119,15 +124,27 @@ public:
     void Download1Click();
     // The plain target path of an episode row from its title and the download
     // location; empty when the index is past the last row.
-    QString DosyaAdiNeOlmali(int index) const;
+    QString DosyaAdiNeOlmali(int index) const override;
     // A download transfer's progress: bytes so far, the full length (negative
     // when unknown) and whether it comes chunked.
-    void DownloadProgress(qint64 count, qint64 length, bool chunked);
-    void DownloadRedirect();
+    void DownloadProgress(qint64 count, qint64 length, bool chunked) override;
+    void DownloadRedirect() override;
     // The end of a batch; error is what ended it early, or empty.
-    void MyThreadTerminate(const QString &error);
-    TDownloader *downloader() const { return m_downloader; }
-    void setDownloader(TDownloader *worker) { m_downloader = worker; }
+    void MyThreadTerminate(const QString &error) override;
+    TDownloader *downloader() const override { return m_downloader; }
+    void setDownloader(TDownloader *worker) override { m_downloader = worker; }
+    // The rest of what a batch asks of the window.
+    QWidget *downloadWindow() override { return this; }
+    void batchStarted() override;
+    void rowDownloading(int row) override;
+    void rowDownloaded(int row) override;
+    void rowFailed(int row) override;
+    void batchEnded() override;
+    int episodeRowCount() const override;
+    bool isEpisodeRowSelected(int row) const override;
+    QString episodeUrl(int row) const override;
+    QString downloadLocationText() const override;
+    bool downloadButtonEnabled() const override;
 
     // Controls, by name.
     QWidget *Panel1 = nullptr;

@@ -2,7 +2,7 @@
 
 #include "app/main.h"
 #include "app/programicon.h"
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 #include "platform/namedmutex.h"
 
 #include <QApplication>

@@ -1,22 +1,19 @@
 #include "downloads/downloader.h"
 
-#include "app/errors.h"
-#include "app/main.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/textcodec.h"
+#include "base/userdialogs.h"
+#include "downloads/downloadhost.h"
 #include "downloads/episodefile.h"
 #include "downloads/filenaming.h"
-#include "feeds/episodemodel.h"
 #include "net/webget.h"
 
 #include <QDir>
 #include <QEventLoop>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTableView>
 #include <QTimer>
+#include <QWidget>
 
-TDownloader::TDownloader(TAppForm *form) : m_form(form)
+TDownloader::TDownloader(DownloadHost *host) : m_host(host)
 {
 }
 
@@ -28,18 +25,13 @@ void TDownloader::run()
 // Runs the step on the window thread and waits until it is done.
 template <typename Step> void TDownloader::onWindow(Step &&step)
 {
-    QMetaObject::invokeMethod(m_form, std::forward<Step>(step), Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_host->downloadWindow(), std::forward<Step>(step), Qt::BlockingQueuedConnection);
 }
 
 void TDownloader::DownloadNow()
 {
     // Start step.
-    onWindow([this] {
-        m_form->BitBtn1->setText(QStringLiteral("DOWNLOADING..."));
-        m_form->BitBtn1->setEnabled(false);
-        m_form->ProgressBar1->setValue(0);
-        m_form->ProgressBar1->show();
-    });
+    onWindow([this] { m_host->batchStarted(); });
     try {
         for (m_index = 0; !m_cancel; ++m_index) {
             const RowAtIndex row = readRow();
@@ -56,29 +48,22 @@ void TDownloader::DownloadNow()
     if (m_cancel)
         return;  // the window is going away
     // End step.
-    onWindow([this] {
-        m_form->dialogs().beep();
-        m_form->Taskbar1.setProgressState(TaskbarProgress::State::None);
-        m_form->ProgressBar1->hide();
-        m_form->BitBtn1->setText(QStringLiteral("Download"));
-        m_form->BitBtn1->setEnabled(true);
-    });
+    onWindow([this] { m_host->batchEnded(); });
 }
 
 TDownloader::RowAtIndex TDownloader::readRow()
 {
     RowAtIndex row;
     onWindow([this, &row] {
-        const EpisodeRows &rows = m_form->episodeModel()->rows();
-        if (m_index >= rows.size())
+        if (m_index >= m_host->episodeRowCount())
             return;
         row.exists = true;
-        row.selected = m_form->ListView1->selectionModel()->isRowSelected(int(m_index), QModelIndex());
+        row.selected = m_host->isEpisodeRowSelected(int(m_index));
         if (!row.selected)
             return;
-        row.url = rows[m_index].url;
-        row.folder = m_form->Edit1->text();
-        row.plainPath = m_form->DosyaAdiNeOlmali(int(m_index));
+        row.url = m_host->episodeUrl(int(m_index));
+        row.folder = m_host->downloadLocationText();
+        row.plainPath = m_host->DosyaAdiNeOlmali(int(m_index));
     });
     return row;
 }
@@ -91,7 +76,7 @@ void TDownloader::downloadRow(const RowAtIndex &row)
     QDir().mkpath(row.folder);  // when it cannot be made, the write below fails and tells why
     const QString target = UniqueFileName(row.plainPath);
 
-    setRowStatus(QStringLiteral("Downloading..."), false);
+    onWindow([this] { m_host->rowDownloading(int(m_index)); });
 
     int shownPercent = -1;
     EpisodeFileTransfer transfer;
@@ -103,12 +88,13 @@ void TDownloader::downloadRow(const RowAtIndex &row)
         if (percent < 0 || percent == shownPercent)
             return;
         shownPercent = percent;
-        QMetaObject::invokeMethod(m_form, [form = m_form, count, length, chunked] {
-            form->DownloadProgress(count, length, chunked);
+        QMetaObject::invokeMethod(m_host->downloadWindow(), [host = m_host, count, length, chunked] {
+            host->DownloadProgress(count, length, chunked);
         }, Qt::QueuedConnection);
     };
     transfer.onRedirect = [this](const QString &, int) {
-        QMetaObject::invokeMethod(m_form, [form = m_form] { form->DownloadRedirect(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(m_host->downloadWindow(), [host = m_host] { host->DownloadRedirect(); },
+                                  Qt::QueuedConnection);
     };
 
     QString failure;
@@ -120,58 +106,47 @@ void TDownloader::downloadRow(const RowAtIndex &row)
     if (m_cancel)
         return;
     if (failure.isNull()) {
-        setRowStatus(QStringLiteral("Downloaded"), true);
+        onWindow([this] { m_host->rowDownloaded(int(m_index)); });
         return;
     }
-    setRowStatus(QStringLiteral("Download Failed"), true);
+    onWindow([this] { m_host->rowFailed(int(m_index)); });
     onWindow([this, &row, &failure] {
-        m_form->dialogs().message(m_form, QLatin1String("Download Error on URL: ") + row.url + QLatin1String("\r\r") + failure,
+        m_host->dialogs().message(m_host->downloadWindow(),
+                                  QLatin1String("Download Error on URL: ") + row.url + QLatin1String("\r\r") + failure,
                                   QStringLiteral("ERROR"), UserDialogs::Icon::Error);
     });
 }
 
-void TDownloader::setRowStatus(const QString &status, bool clearStatusBar)
-{
-    onWindow([this, &status, clearStatusBar] {
-        if (clearStatusBar)
-            m_form->setStatusText(QString());
-        // The list may have been replaced or shortened meanwhile: a row that
-        // is gone gets nothing.
-        m_form->episodeModel()->setStatus(int(m_index), status);
-    });
-}
-
-void startDownloads(TAppForm &form)
+void startDownloads(DownloadHost &host)
 {
     // A batch runs from the moment its worker exists, before its first step
     // has disabled the button.
-    if (!form.BitBtn1->isEnabled() || form.downloader()) {
-        form.dialogs().beep();
+    if (!host.downloadButtonEnabled() || host.downloader()) {
+        host.dialogs().beep();
         return;
     }
-    const QList<int> selected = form.selectedEpisodeRows();
-    const EpisodeRows &rows = form.episodeModel()->rows();
-    if (selected.isEmpty() || trimControls(rows.value(selected.first()).url).isEmpty()) {
-        form.dialogs().message(&form, QStringLiteral("No file selected!"), QStringLiteral("Warning"),
+    const QList<int> selected = host.selectedEpisodeRows();
+    if (selected.isEmpty() || trimControls(host.episodeUrl(selected.first())).isEmpty()) {
+        host.dialogs().message(host.downloadWindow(), QStringLiteral("No file selected!"), QStringLiteral("Warning"),
                                UserDialogs::Icon::Warning);
         return;
     }
-    auto *worker = new TDownloader(&form);
-    form.setDownloader(worker);
-    QObject::connect(worker, &QThread::finished, &form, [&form, worker] {
-        form.setDownloader(nullptr);
+    auto *worker = new TDownloader(&host);
+    host.setDownloader(worker);
+    QObject::connect(worker, &QThread::finished, host.downloadWindow(), [&host, worker] {
+        host.setDownloader(nullptr);
         worker->deleteLater();
-        form.MyThreadTerminate(worker->error());
+        host.MyThreadTerminate(worker->error());
     });
     worker->start();
 }
 
-void stopDownloads(TAppForm &form)
+void stopDownloads(DownloadHost &host)
 {
-    TDownloader *worker = form.downloader();
+    TDownloader *worker = host.downloader();
     if (!worker)
         return;
-    QObject::disconnect(worker, &QThread::finished, &form, nullptr);
+    QObject::disconnect(worker, &QThread::finished, host.downloadWindow(), nullptr);
     worker->cancel();
     if (!worker->isFinished()) {
         QEventLoop loop;
@@ -184,6 +159,6 @@ void stopDownloads(TAppForm &form)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
     worker->wait();
-    form.setDownloader(nullptr);
+    host.setDownloader(nullptr);
     delete worker;
 }

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-class TAppForm;
+class DownloadHost;
 
 // A batch of episode downloads: the worker thread and the steps it has the
 // window thread make. One per batch; it frees itself when its end handler
@@ -19,7 +19,7 @@ class TDownloader : public QThread
 {
     Q_OBJECT
 public:
-    explicit TDownloader(TAppForm *form);
+    explicit TDownloader(DownloadHost *host);
 
     // The worker's body.
     void DownloadNow();
@@ -48,9 +48,8 @@ private:
     template <typename Step> void onWindow(Step &&step);
     RowAtIndex readRow();
     void downloadRow(const RowAtIndex &row);
-    void setRowStatus(const QString &status, bool clearStatusBar);
 
-    TAppForm *m_form = nullptr;
+    DownloadHost *m_host = nullptr;
     std::atomic<bool> m_cancel{false};
     QString m_error;
     qint64 m_index = 0;  // the row being worked on; the window-side steps read it
@@ -59,8 +58,8 @@ private:
 // The start routine of the Download command, on the window thread: a beep
 // while a batch runs; "No file selected!" when no row with a URL is selected;
 // otherwise a new batch.
-void startDownloads(TAppForm &form);
+void startDownloads(DownloadHost &host);
 
 // Stops a running batch and waits until its thread has ended, letting the
 // window thread carry out the steps the worker is waiting for meanwhile.
-void stopDownloads(TAppForm &form);
+void stopDownloads(DownloadHost &host);

@@ -1,6 +1,6 @@
 #include "downloads/episodefile.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QSaveFile>
 

@@ -1,6 +1,6 @@
 #include "feeds/displayrss.h"
 
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 
 #include <Qsci/qscicommand.h>
 #include <Qsci/qscicommandset.h>

@@ -1,6 +1,6 @@
 #include "feeds/episodecommands.h"
 
-#include "app/textcodec.h"
+#include "base/textcodec.h"
 
 int findStartRow(int firstSelectedRow)
 {

@@ -1,7 +1,7 @@
 #include "feeds/feedlistfile.h"
 
-#include "app/errors.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/textcodec.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 #include "feeds/podcastdirectory.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
-#include "services/servicerequest.h"
+#include "net/servicerequest.h"
 
 #include <QSet>
 

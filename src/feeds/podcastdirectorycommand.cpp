@@ -1,10 +1,10 @@
 #include "feeds/podcastdirectorycommand.h"
 
-#include "app/userdialogs.h"
+#include "base/makerserver.h"
+#include "base/userdialogs.h"
 #include "feeds/episodemodel.h"
 #include "feeds/feedlistmodel.h"
 #include "feeds/podcastdirectory.h"
-#include "services/makerserver.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "net/httpexchange.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/blockingwait.h"
 
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 #include "net/webget.h"
 
-#include "app/errors.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/textcodec.h"
 #include "net/httpexchange.h"
 
 #include <QIODevice>

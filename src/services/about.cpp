@@ -1,8 +1,8 @@
 #include "services/about.h"
 
-#include "app/userdialogs.h"
-#include "app/versioninfo.h"
-#include "services/makerserver.h"
+#include "base/makerserver.h"
+#include "base/userdialogs.h"
+#include "base/versioninfo.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/popupguard.h"
+#include "base/popupguard.h"
 #include "services/aboutrain.h"
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 #include "services/check.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "services/identity.h"
 #include "services/servicesettings.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/servicerequest.h"
+#include "net/servicerequest.h"
 
 #include <QDate>
 #include <QLocale>

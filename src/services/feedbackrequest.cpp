@@ -1,6 +1,6 @@
 #include "services/feedbackrequest.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
 
 #include <QRegularExpression>

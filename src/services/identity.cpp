@@ -1,6 +1,6 @@
 #include "services/identity.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QFile>
 #include <QMessageAuthenticationCode>

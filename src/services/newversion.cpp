@@ -1,7 +1,7 @@
 #include "services/newversion.h"
 
-#include "app/userdialogs.h"
-#include "services/makerserver.h"
+#include "base/makerserver.h"
+#include "base/userdialogs.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,6 +1,6 @@
 #include "services/servicesettings.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QSettings>
 #include <QVariant>

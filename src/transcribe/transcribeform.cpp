@@ -1,10 +1,9 @@
 #include "transcribe/transcribeform.h"
 
-#include "app/errors.h"
-#include "app/main.h"
-#include "app/settings.h"
-#include "app/textcodec.h"
-#include "feeds/episodemodel.h"
+#include "base/errors.h"
+#include "base/settings.h"
+#include "base/textcodec.h"
+#include "transcribe/transcribehost.h"
 
 #include <QAction>
 #include <QApplication>
@@ -326,20 +325,20 @@ QString TranscribeFile(UserDialogs &dialogs, QWidget *parent, const Transcriptio
     return reply.text;
 }
 
-void openTranscribeWindow(TAppForm &form)
+void openTranscribeWindow(TranscribeHost &host)
 {
-    auto *window = new TFormTranscribe(form.settings(), form.dialogs(), &form);
+    QWidget *parent = host.transcribeParent();
+    auto *window = new TFormTranscribe(host.settings(), host.dialogs(), parent);
     // While a batch runs the window opens empty, without a word.
-    if (form.BitBtn1->isEnabled() && !form.downloader()) {
-        const QList<int> selected = form.selectedEpisodeRows();
-        const EpisodeRows &rows = form.episodeModel()->rows();
-        if (selected.isEmpty() || trimControls(rows.value(selected.first()).url).isEmpty()) {
-            form.dialogs().message(&form, QStringLiteral("No file selected!"), QStringLiteral("Warning"),
+    if (!host.downloadsRunning()) {
+        const TranscribeHost::SelectedEpisode episode = host.selectedEpisode();
+        if (!episode.selected || trimControls(episode.url).isEmpty()) {
+            host.dialogs().message(parent, QStringLiteral("No file selected!"), QStringLiteral("Warning"),
                                    UserDialogs::Icon::Warning);
         } else {
-            const QString path = form.DosyaAdiNeOlmali(selected.first());
+            const QString &path = episode.filePath;
             if (!QFileInfo::exists(path)) {
-                form.dialogs().message(&form, QStringLiteral("File is not downloaded!"), QStringLiteral("Warning"),
+                host.dialogs().message(parent, QStringLiteral("File is not downloaded!"), QStringLiteral("Warning"),
                                        UserDialogs::Icon::Warning);
             } else {
                 window->Edit7->setText(path);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 #include "transcribe/transcription.h"
 
 #include <QWidget>
@@ -15,7 +15,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QToolButton;
-class TAppForm;
+class TranscribeHost;
 
 // The Transcribe window: the API key and the transcription server, the audio
 // file, and the transcript, which can be edited and saved beside the audio.
@@ -87,4 +87,4 @@ QString TranscribeFile(UserDialogs &dialogs, QWidget *parent, const Transcriptio
 
 // The Transcribe command of the main window: a new Transcribe window with the
 // downloaded file of the first selected episode and its transcript, if any.
-void openTranscribeWindow(TAppForm &form);
+void openTranscribeWindow(TranscribeHost &host);

@@ -1,7 +1,7 @@
 #include "transcribe/transcription.h"
 
-#include "app/errors.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/textcodec.h"
 #include "net/httpexchange.h"
 
 #include <QFile>

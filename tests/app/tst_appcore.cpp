@@ -2,15 +2,15 @@
 // feed list file, the settings file, the data folder, the version record, the
 // popup guard and the error box text.
 #include "app/datafolder.h"
-#include "app/errors.h"
-#include "app/popupguard.h"
-#include "app/settings.h"
-#include "app/textcodec.h"
-#include "app/versioninfo.h"
+#include "base/errors.h"
+#include "base/makerserver.h"
+#include "base/popupguard.h"
+#include "base/settings.h"
+#include "base/textcodec.h"
+#include "base/versioninfo.h"
 #include "feeds/feedlistfile.h"
 #include "platform/folders.h"
 #include "platform/namedmutex.h"
-#include "services/makerserver.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The program's own dialogs behind the dialog seam: the input box and the
 // folder picker, driven as the user would drive them.
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 
 #include <QApplication>
 #include <QDir>

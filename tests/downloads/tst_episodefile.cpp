@@ -1,7 +1,7 @@
 // One episode's transfer into its file, against the local server: the file
 // appears whole or not at all, and a transfer that breaks off is taken up
 // again where it stopped.
-#include "app/errors.h"
+#include "base/errors.h"
 #include "downloads/episodefile.h"
 #include "testserver.h"
 

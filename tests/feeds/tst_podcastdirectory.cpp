@@ -6,8 +6,8 @@
 #include "feeds/feedlistfile.h"
 #include "feeds/podcastdirectory.h"
 #include "net/postform.h"
+#include "net/servicerequest.h"
 #include "scripteddialogs.h"
-#include "services/servicerequest.h"
 #include "testhelpers.h"
 #include "testserver.h"
 

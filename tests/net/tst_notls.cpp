@@ -2,7 +2,7 @@
 // touches it, with a provider that offers no algorithm) https requests fail
 // with the program's message while http keeps working.
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
 #include "net/webget.h"
 #include "testserver.h"

@@ -1,4 +1,4 @@
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
 #include "testserver.h"
 

@@ -2,7 +2,7 @@
 // in URLs, strict framing of bodies, falling back to a host's next address,
 // and the bounds on memory and time.
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/httpexchange.h"
 #include "net/postform.h"
 #include "net/webget.h"

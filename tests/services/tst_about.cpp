@@ -2,7 +2,7 @@
 // cells only, the hidden picture's slide, the links, license.txt, Esc and
 // dragging; and every command of the main window's menus having a handler.
 #include "app/main.h"
-#include "app/versioninfo.h"
+#include "base/versioninfo.h"
 #include "scripteddialogs.h"
 #include "services/about.h"
 #include "services/aboutrain.h"

@@ -1,7 +1,7 @@
 // The feedback window: the composed text, the e-mail check, the request the
 // local server receives, what counts as delivered, and closing with Esc.
 #include "app/main.h"
-#include "app/versioninfo.h"
+#include "base/versioninfo.h"
 #include "scripteddialogs.h"
 #include "services/feedback.h"
 #include "services/feedbackrequest.h"

@@ -2,11 +2,11 @@
 // the download link, the failure record, the https-then-http request, the
 // per-user store, the installation's identity and the update check itself,
 // against the local test servers standing in for the maker's server.
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
+#include "net/servicerequest.h"
 #include "services/check.h"
 #include "services/identity.h"
-#include "services/servicerequest.h"
 #include "services/servicesettings.h"
 #include "testhelpers.h"
 #include "testserver.h"

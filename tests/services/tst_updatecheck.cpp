@@ -2,11 +2,11 @@
 // TimerChecker ticks, the "Update Notifications" item, the "IMPORTANT" box on
 // the window thread, and TNewVer's place, countdown, link and dragging.
 #include "app/main.h"
+#include "base/makerserver.h"
+#include "net/servicerequest.h"
 #include "scripteddialogs.h"
 #include "services/check.h"
-#include "services/makerserver.h"
 #include "services/newversion.h"
-#include "services/servicerequest.h"
 #include "services/servicesettings.h"
 #include "services/updatecheck.h"
 #include "testhelpers.h"

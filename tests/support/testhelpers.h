@@ -2,7 +2,7 @@
 
 // Small helpers shared by the test suites.
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QByteArray>
 #include <QFile>

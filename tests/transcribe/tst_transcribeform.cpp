@@ -1,13 +1,13 @@
 // The Transcribe window and the main window's Transcribe command, against a
 // local HTTPS server standing in for the transcription service.
 #include "app/main.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "feeds/episodemodel.h"
-#include "transcribe/transcribeform.h"
 #include "multipart.h"
 #include "scripteddialogs.h"
-#include "testwindow.h"
 #include "testserver.h"
+#include "testwindow.h"
+#include "transcribe/transcribeform.h"
 
 #include <QAction>
 #include <QApplication>

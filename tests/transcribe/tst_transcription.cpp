@@ -1,9 +1,9 @@
 // The request to the transcription service, against a local HTTPS server that
 // checks what the service would.
-#include "app/errors.h"
-#include "transcribe/transcription.h"
+#include "base/errors.h"
 #include "multipart.h"
 #include "testserver.h"
+#include "transcribe/transcription.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
-#include "app/errors.h"
-#include "app/textcodec.h"
+#include "base/errors.h"
+#include "base/textcodec.h"
 
 #include <QFile>
 #include <QStringDecoder>

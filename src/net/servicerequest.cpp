@@ -1,6 +1,6 @@
-#include "services/servicerequest.h"
+#include "net/servicerequest.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "net/postform.h"
 
 #include <cxxabi.h>

@@ -1,6 +1,6 @@
-#include "app/versioninfo.h"
+#include "base/versioninfo.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "app/textcodec.h"
+#include "base/textcodec.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 #include "platform/largebuffer.h"
 
 #include <QFile>

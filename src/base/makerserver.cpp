@@ -1,4 +1,4 @@
-#include "services/makerserver.h"
+#include "base/makerserver.h"
 
 #ifndef MORVANE_MAKER_HOST_DEFAULT
 #define MORVANE_MAKER_HOST_DEFAULT "www.zantero.example"

@@ -1,6 +1,6 @@
-#include "app/userdialogs.h"
+#include "base/userdialogs.h"
 
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,0 +1,2 @@
+#include "base/errors.h"
+#include "app/main.h"
