@@ -194,6 +194,37 @@ private:
     QString m_pending;
 };
 
+// The podcast namespace, under its address and under the one it had first,
+// which many feeds still declare.
+bool isPodcastNamespace(QStringView uri)
+{
+    return uri == u"https://podcastindex.org/namespace/1.0"
+           || uri == u"https://github.com/Podcastindex-org/podcast-namespace/blob/main/docs/1.0.md";
+}
+
+// A transcript element of the podcast namespace; one without an address
+// gives nothing.
+void readTranscript(const QXmlStreamReader &xml, TranscriptLinks *links)
+{
+    TranscriptLink link;
+    for (const QXmlStreamAttribute &attribute : xml.attributes()) {
+        if (!attribute.namespaceUri().isEmpty())
+            continue;
+        const QStringView name = attribute.name();
+        const QString value = attribute.value().trimmed().toString();
+        if (name == u"url")
+            link.url = value;
+        else if (name == u"type")
+            link.type = value;
+        else if (name == u"language")
+            link.language = value;
+        else if (name == u"rel")
+            link.rel = value;
+    }
+    if (!link.url.isEmpty())
+        links->append(std::move(link));
+}
+
 struct ItemState {
     QString ns;
     bool hasTitle = false;
@@ -217,11 +248,18 @@ FeedParseResult parseFeed(const QString &text)
     static constexpr QLatin1StringView dateName("pubDate");
     static constexpr QLatin1StringView enclosureName("enclosure");
     static constexpr QLatin1StringView urlName("url");
+    static constexpr QLatin1StringView languageName("language");
+    static constexpr QLatin1StringView transcriptName("transcript");
 
     QXmlStreamReader xml(text);
     bool channelFound = false;
     bool inChannel = false;
     bool inItem = false;
+    // The channel's language, given to its rows when it ends (the element may
+    // come after the items).
+    QString channelLanguage;
+    bool hasChannelLanguage = false;
+    qsizetype channelFirstRow = 0;
     int depth = 0;
     ItemState item;
     TextCollector collector;
@@ -239,11 +277,19 @@ FeedParseResult parseFeed(const QString &text)
             } else if (depth == ChannelDepth) {
                 inChannel = xml.qualifiedName() == channelName;
                 channelFound = channelFound || inChannel;
+                if (inChannel) {
+                    channelLanguage.clear();
+                    hasChannelLanguage = false;
+                    channelFirstRow = rows.size();
+                }
             } else if (depth == ItemDepth) {
                 inItem = inChannel && xml.qualifiedName() == itemName;
                 if (inItem) {
                     item = ItemState();
                     item.ns = xml.namespaceUri().toString();
+                } else if (inChannel && !hasChannelLanguage && xml.qualifiedName() == languageName) {
+                    hasChannelLanguage = true;
+                    collector.start(&channelLanguage, depth);
                 }
             } else if (depth == FieldDepth && inItem) {
                 if (!item.hasTitle && isField(xml, titleName, item.ns)) {
@@ -261,6 +307,8 @@ FeedParseResult parseFeed(const QString &text)
                             break;
                         }
                     }
+                } else if (xml.name() == transcriptName && isPodcastNamespace(xml.namespaceUri())) {
+                    readTranscript(xml, &item.row.transcripts);
                 }
             }
             break;
@@ -275,6 +323,11 @@ FeedParseResult parseFeed(const QString &text)
                     rows.append(std::move(item.row));
                 inItem = false;
             } else if (depth == ChannelDepth) {
+                if (inChannel) {
+                    const QString language = channelLanguage.trimmed();
+                    for (qsizetype r = channelFirstRow; r < rows.size(); ++r)
+                        rows[r].feedLanguage = language;
+                }
                 inChannel = false;
             }
             --depth;

@@ -21,7 +21,10 @@ struct FeedParseResult {
 // of the episode list: for every "channel" child of the document element, for
 // every "item" child of that channel, the first title, pubDate and enclosure
 // child. An item without an enclosure (or whose enclosure has no url attribute)
-// is skipped; a missing title or pubDate gives an empty cell. Nothing is
+// is skipped; a missing title or pubDate gives an empty cell. Each row also
+// keeps, unseen in the list, the item's transcript elements of the podcast
+// namespace (any prefix; those with a url attribute) and the first "language"
+// child of its channel, trimmed. Nothing is
 // validated or loaded from elsewhere, and a document with a DOCTYPE is refused,
 // so no entity of any kind is ever expanded. Any encoding named in the XML
 // declaration is ignored: the text is already decoded. A document with more

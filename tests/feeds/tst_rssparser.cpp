@@ -86,6 +86,8 @@ private Q_SLOTS:
     void parse();
     void hostileShapesRefusedQuickly_data();
     void hostileShapesRefusedQuickly();
+    void transcriptLinks_data();
+    void transcriptLinks();
 };
 
 void TestRssParser::parse_data()
@@ -414,6 +416,89 @@ void TestRssParser::hostileShapesRefusedQuickly()
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed()) + " ms"));
     QCOMPARE(int(result.outcome), int(FeedParseResult::NotParsed));
     QCOMPARE(retrievalWarning(result, FeedUrl), NotValid);
+}
+
+// What a row keeps beside its columns: "title [feed language] <url|type|language|rel>...".
+static QString transcriptsOf(const EpisodeRow &r)
+{
+    QString s = r.title + QStringLiteral(" [") + r.feedLanguage + u']';
+    for (const TranscriptLink &link : r.transcripts)
+        s += QStringLiteral(" <%1|%2|%3|%4>").arg(link.url, link.type, link.language, link.rel);
+    return s;
+}
+
+void TestRssParser::transcriptLinks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("rows");
+
+    const QString ns = QStringLiteral(" xmlns:podcast=\"https://podcastindex.org/namespace/1.0\"");
+    const QString enclosure = QStringLiteral("<enclosure url=\"http://m.example/a.mp3\"/>");
+    auto itemWith = [&](const QString &title, const QString &inside) {
+        return QStringLiteral("<item><title>") + title + QStringLiteral("</title>") + enclosure + inside
+            + QStringLiteral("</item>");
+    };
+    auto feed = [](const QString &channelInside, const QString &rootAttributes) {
+        return QStringLiteral("<rss version=\"2.0\"") + rootAttributes + QStringLiteral("><channel>") + channelInside
+            + QStringLiteral("</channel></rss>");
+    };
+
+    QTest::newRow("none: the row as before") << rss(item("One", "u", "d")) << QStringList{"One []"};
+    QTest::newRow("several, all attributes, in document order")
+        << feed(QStringLiteral("<language>en-us</language>")
+                    + itemWith("A", "<podcast:transcript url=\"http://t.example/a.vtt\" type=\"text/vtt\" "
+                                    "language=\"en\" rel=\"captions\"/>"
+                                    "<podcast:transcript url=\"http://t.example/a.json\" type=\"application/json\"/>"
+                                    "<podcast:transcript type=\"text/html\" url=\" http://t.example/a.html \" "
+                                    "language=\"es\"></podcast:transcript>"),
+                ns)
+        << QStringList{"A [en-us] <http://t.example/a.vtt|text/vtt|en|captions> <http://t.example/a.json|application/json||>"
+                       " <http://t.example/a.html|text/html|es|>"};
+    QTest::newRow("any prefix, or the default namespace")
+        << feed(itemWith("A", "<pi:transcript url=\"p\" type=\"text/plain\"/>"
+                              "<transcript xmlns=\"https://podcastindex.org/namespace/1.0\" url=\"d\"/>"),
+                QStringLiteral(" xmlns:pi=\"https://podcastindex.org/namespace/1.0\""))
+        << QStringList{"A [] <p|text/plain||> <d|||>"};
+    QTest::newRow("the namespace's first address")
+        << feed(itemWith("A", "<podcast:transcript url=\"g\" type=\"application/srt\"/>"),
+                QStringLiteral(" xmlns:podcast=\"https://github.com/Podcastindex-org/podcast-namespace/blob/main/docs/1.0.md\""))
+        << QStringList{"A [] <g|application/srt||>"};
+    QTest::newRow("other namespaces, no namespace, no address: nothing")
+        << feed(itemWith("A", "<x:transcript url=\"x\"/><transcript url=\"plain\"/>"
+                              "<podcast:transcript type=\"text/vtt\"/><podcast:transcript url=\" \"/>"
+                              "<podcast:transcript x:url=\"prefixed\"/>"),
+                ns + QStringLiteral(" xmlns:x=\"urn:x\""))
+        << QStringList{"A []"};
+    QTest::newRow("only children of the item")
+        << feed(QStringLiteral("<podcast:transcript url=\"channel\"/>")
+                    + itemWith("A", "<group><podcast:transcript url=\"deep\"/></group>"),
+                ns)
+        << QStringList{"A []"};
+    QTest::newRow("an item without an enclosure gives no row")
+        << feed(QStringLiteral("<item><title>B</title><podcast:transcript url=\"b\"/></item>")
+                    + itemWith("A", "<podcast:transcript url=\"a\"/>"),
+                ns)
+        << QStringList{"A [] <a|||>"};
+    QTest::newRow("language of each channel, after the items too, trimmed, the first one")
+        << QStringLiteral("<rss><channel>") + itemWith("A", QString())
+               + QStringLiteral("<language>\n  de-DE  </language><language>fr</language></channel><channel>")
+               + itemWith("B", QString()) + QStringLiteral("<x:language xmlns:x=\"urn:x\">it</x:language></channel>"
+                                                          "<channel><language>nl</language>")
+               + itemWith("C", QString()) + QStringLiteral("</channel></rss>")
+        << QStringList{"A [de-DE]", "B []", "C [nl]"};
+}
+
+void TestRssParser::transcriptLinks()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, rows);
+
+    const FeedParseResult result = parseFeed(text);
+    QCOMPARE(int(result.outcome), int(FeedParseResult::ChannelsFound));
+    QStringList got;
+    for (const EpisodeRow &r : result.rows)
+        got << transcriptsOf(r);
+    QCOMPARE(got, rows);
 }
 
 QTEST_APPLESS_MAIN(TestRssParser)
