@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev libqscintilla2-qt6-dev
   libcurl4-openssl-dev libssl3 openssl ca-certificates
   fonts-dejavu-core
+  libxml2-dev
   curl libxml2-utils dbus-daemon
   desktop-file-utils appstream dpkg-dev file
 )

@@ -74,9 +74,9 @@ QString FetchUrl(const QString &url, const FetchLimits &limits)
     options.headers.append({QByteArray("User-Agent"), QByteArray(kFetchUserAgent)});
     options.sink = &sink;
     options.totalTimeoutMs = limits.totalTimeoutMs;
-    options.totalTimeoutMessage = QStringLiteral("The feed took too long to arrive");
+    options.totalTimeoutMessage = limits.totalTimeoutMessage;
     options.maxBodyBytes = limits.maxBytes;
-    options.tooLargeMessage = QStringLiteral("The feed is too large");
+    options.tooLargeMessage = limits.tooLargeMessage;
     const ExchangeResult result = runExchange(QUrl(url), options);
     requireSuccess(result);
     if (result.redirectLimitReached)

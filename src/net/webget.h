@@ -52,6 +52,9 @@ struct FetchLimits
     const std::atomic<bool> *cancel = nullptr;
     int totalTimeoutMs = kFetchTotalTimeoutMs;
     qint64 maxBytes = kMaxFeedBytes;
+    // What the error says when one of the two bounds above is passed.
+    QString totalTimeoutMessage = QStringLiteral("The feed took too long to arrive");
+    QString tooLargeMessage = QStringLiteral("The feed is too large");
 };
 
 // The User-Agent that FetchUrl sends.
