@@ -851,7 +851,10 @@ TranscribeHost::SelectedEpisode TAppForm::selectedEpisode() const
     if (selected.isEmpty())
         return episode;
     episode.selected = true;
-    episode.url = m_episodes->rows().value(selected.first()).url;
+    const EpisodeRow row = m_episodes->rows().value(selected.first());
+    episode.url = row.url;
+    episode.transcripts = row.transcripts;
+    episode.feedLanguage = row.feedLanguage;
     episode.filePath = DosyaAdiNeOlmali(selected.first());
     return episode;
 }

@@ -3,6 +3,7 @@
 #include "base/errors.h"
 #include "base/settings.h"
 #include "base/textcodec.h"
+#include "transcribe/publishertranscriptcommand.h"
 #include "transcribe/transcribehost.h"
 
 #include <QAction>
@@ -94,6 +95,9 @@ void TFormTranscribe::buildWindow()
     buttons->setContentsMargins(6, 0, 6, 0);
     Button2 = new QPushButton(QStringLiteral("Transcribe"), Panel2);
     Button2->setObjectName(QStringLiteral("Button2"));
+    ButtonPublisher = new QPushButton(QStringLiteral("Publisher Transcript"), Panel2);
+    ButtonPublisher->setObjectName(QStringLiteral("ButtonPublisher"));
+    ButtonPublisher->setEnabled(false);
     Button3 = new QToolButton(Panel2);
     Button3->setObjectName(QStringLiteral("Button3"));
     Button3->setText(QStringLiteral("Save"));
@@ -103,6 +107,7 @@ void TFormTranscribe::buildWindow()
     SaveAs1->setObjectName(QStringLiteral("SaveAs1"));
     Button3->setMenu(PopupMenu1);
     buttons->addWidget(Button2);
+    buttons->addWidget(ButtonPublisher);
     buttons->addWidget(Button3);
     buttons->addStretch(1);
     column->addWidget(Panel2);
@@ -135,7 +140,8 @@ void TFormTranscribe::buildWindow()
     setTabOrder(ComboBox1, Edit7);
     setTabOrder(Edit7, Button1);
     setTabOrder(Button1, Button2);
-    setTabOrder(Button2, Button3);
+    setTabOrder(Button2, ButtonPublisher);
+    setTabOrder(ButtonPublisher, Button3);
     setTabOrder(Button3, MemoOpenAI);
 
     resize(635, 517);
@@ -153,6 +159,7 @@ void TFormTranscribe::buildWindow()
     on(Button1, &QPushButton::clicked, &TFormTranscribe::Button1Click);
     on(Button2, &QPushButton::clicked, &TFormTranscribe::Button2Click);
     on(Button3, &QToolButton::clicked, &TFormTranscribe::Button3Click);
+    on(ButtonPublisher, &QPushButton::clicked, &TFormTranscribe::ButtonPublisherClick);
     on(SaveAs1, &QAction::triggered, &TFormTranscribe::SaveAs1Click);
     on(Copy1, &QAction::triggered, &TFormTranscribe::Copy1Click);
     on(SelectAll1, &QAction::triggered, &TFormTranscribe::SelectAll1Click);
@@ -240,6 +247,18 @@ void TFormTranscribe::Copy1Click()
 void TFormTranscribe::SelectAll1Click()
 {
     MemoOpenAI->selectAll();
+}
+
+void TFormTranscribe::ButtonPublisherClick()
+{
+    showPublisherTranscript(*this, m_dialogs);
+}
+
+void TFormTranscribe::setPublisherTranscripts(const TranscriptLinks &links, const QString &feedLanguage)
+{
+    m_publisherTranscripts = links;
+    m_feedLanguage = feedLanguage;
+    ButtonPublisher->setEnabled(!links.isEmpty());
 }
 
 TranscriptionService TFormTranscribe::service() const
@@ -336,6 +355,8 @@ void openTranscribeWindow(TranscribeHost &host)
             host.dialogs().message(parent, QStringLiteral("No file selected!"), QStringLiteral("Warning"),
                                    UserDialogs::Icon::Warning);
         } else {
+            // The publisher's transcript needs no download.
+            window->setPublisherTranscripts(episode.transcripts, episode.feedLanguage);
             const QString &path = episode.filePath;
             if (!QFileInfo::exists(path)) {
                 host.dialogs().message(parent, QStringLiteral("File is not downloaded!"), QStringLiteral("Warning"),

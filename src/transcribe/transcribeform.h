@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/userdialogs.h"
+#include "feeds/episode.h"
 #include "transcribe/transcription.h"
 
 #include <QWidget>
@@ -35,12 +36,19 @@ public:
     void SaveAs1Click();
     void Copy1Click();
     void SelectAll1Click();
+    void ButtonPublisherClick();
     // One transcription of the file in Edit7.
     void ConvertUsingOpenAI();
 
     // The service as the settings page describes it.
     TranscriptionService service() const;
     QString statusText() const;
+
+    // The publisher's transcripts of the episode the window was opened for;
+    // "Publisher Transcript" is enabled when there is one.
+    void setPublisherTranscripts(const TranscriptLinks &links, const QString &feedLanguage);
+    const TranscriptLinks &publisherTranscripts() const { return m_publisherTranscripts; }
+    const QString &feedLanguage() const { return m_feedLanguage; }
 
     QTabWidget *PageControl1 = nullptr;
     QWidget *TabSheet1 = nullptr;
@@ -53,6 +61,7 @@ public:
     QPushButton *Button1 = nullptr;  // "Browse..."
     QWidget *Panel2 = nullptr;
     QPushButton *Button2 = nullptr;  // "Transcribe"
+    QPushButton *ButtonPublisher = nullptr;  // "Publisher Transcript"
     QToolButton *Button3 = nullptr;  // "Save", with "Save As..." below it
     QMenu *PopupMenu1 = nullptr;
     QAction *SaveAs1 = nullptr;
@@ -77,6 +86,8 @@ private:
 
     IniDocument &m_settings;
     UserDialogs &m_dialogs;
+    TranscriptLinks m_publisherTranscripts;
+    QString m_feedLanguage;
 };
 
 // The request of one transcription, with the "ERROR" box for a failure: the

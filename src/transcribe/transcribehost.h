@@ -1,5 +1,7 @@
 #pragma once
 
+#include "feeds/episode.h"
+
 #include <QString>
 
 class IniDocument;
@@ -18,6 +20,8 @@ public:
         bool selected = false;  // false: no row is selected
         QString url;            // its media address, as the list shows it
         QString filePath;       // its plain target path, from its title and the download location
+        TranscriptLinks transcripts = {};  // the publisher's transcripts of its item
+        QString feedLanguage = {};         // the language of the feed it came from
     };
 
     virtual QWidget *transcribeParent() = 0;

@@ -65,6 +65,11 @@ private slots:
     void commandFromMainWindow();
     void commandLoadsExistingTranscript();
     void wholeRoad();
+    void publisherTranscriptButton_data();
+    void publisherTranscriptButton();
+    void publisherTranscriptFailures_data();
+    void publisherTranscriptFailures();
+    void publisherTranscriptWholeRoad();
 
 private:
     std::unique_ptr<TFormTranscribe> makeForm();
@@ -403,6 +408,151 @@ void TestTranscribeForm::wholeRoad()
     const QList<ReceivedPart> parts = partsOf(m_service->lastRequest());
     QCOMPARE(parts.value(1).fileName, QByteArray("Episode One.mp3"));
     QVERIFY(parts.value(1).data == TestServer::patternBytes(0, 50000));
+}
+
+void TestTranscribeForm::publisherTranscriptButton_data()
+{
+    QTest::addColumn<bool>("withLinks");
+    QTest::addColumn<bool>("downloaded");
+    QTest::newRow("no transcript, downloaded") << false << true;
+    QTest::newRow("no transcript, not downloaded") << false << false;
+    QTest::newRow("a transcript, downloaded") << true << true;
+    QTest::newRow("a transcript, not downloaded") << true << false;
+}
+
+// The button is there for an episode whose item links a transcript, downloaded
+// or not; what it fetches goes where a transcription goes.
+void TestTranscribeForm::publisherTranscriptButton()
+{
+    QFETCH(bool, withLinks);
+    QFETCH(bool, downloaded);
+
+    TestServer publisher;
+    publisher.route("/t.json", Response::ok("{\"version\":\"1.0.0\",\"segments\":[{\"speaker\":\"Ann\",\"startTime\":0,"
+                                            "\"endTime\":1,\"body\":\"Hello\"},{\"speaker\":\"Ann\",\"body\":\"all.\"}]}",
+                                            "application/json"));
+    auto w = makeMainWindow();
+    w->Edit1->setText(m_dir->path());
+    EpisodeRow row{"Talk", "http://m.example/t.mp3", "d", {}};
+    if (withLinks)
+        row.transcripts = {TranscriptLink{publisher.urlString("/t.json"), "application/json", "en", {}}};
+    w->episodeModel()->setRows({row});
+    QCOMPARE(w->episodeModel()->columnCount(), 4);
+    w->ListView1->selectRow(0);
+    if (downloaded)
+        audioFile("Talk.mp3");
+    w->Button1->click();
+    if (!downloaded)
+        QCOMPARE(m_dialogs.takeBox(), (Box{"File is not downloaded!", "Warning", Icon::Warning, {}}));
+    TFormTranscribe *form = w->findChildren<TFormTranscribe *>().value(0);
+    QVERIFY(form && form->isVisible());
+    QCOMPARE(form->ButtonPublisher->text(), QStringLiteral("Publisher Transcript"));
+    QCOMPARE(form->ButtonPublisher->isEnabled(), withLinks);
+    QCOMPARE(form->ButtonPublisher->parentWidget(), form->Button2->parentWidget());
+    if (!withLinks) {
+        form->ButtonPublisher->click();  // disabled: nothing happens
+        QCOMPARE(publisher.requestCount(), 0);
+        return;
+    }
+
+    form->ButtonPublisher->click();
+    m_dialogs.takeBeep();
+    QCOMPARE(publisher.requestCount(), 1);
+    QCOMPARE(form->statusText(), QStringLiteral("Publisher transcript"));
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("Ann: Hello all."));
+    QVERIFY(form->ButtonPublisher->isEnabled());
+
+    form->Button3->click();  // Save: beside the audio, or only the beep
+    m_dialogs.takeBeep();
+    QCOMPARE(QFile::exists(m_dir->filePath("Talk.txt")), downloaded);
+    if (downloaded)
+        QCOMPARE(testhelpers::readFileBytes(m_dir->filePath("Talk.txt")), QByteArray("\xEF\xBB\xBF" "Ann: Hello all."));
+    m_dialogs.answerFile(m_dir->filePath("chosen.txt"));
+    form->SaveAs1->trigger();
+    QCOMPARE(testhelpers::readFileBytes(m_dir->filePath("chosen.txt")), QByteArray("\xEF\xBB\xBF" "Ann: Hello all."));
+}
+
+void TestTranscribeForm::publisherTranscriptFailures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("404") << "/missing.vtt" << "HTTP/1.1 404 Not Found";
+    QTest::newRow("over-large") << "/large.vtt" << "The transcript is too large";
+    QTest::newRow("no text in it") << "/empty.vtt" << "The transcript holds no text";
+}
+
+// A failure: one "ERROR" box, the area and the status as they were.
+void TestTranscribeForm::publisherTranscriptFailures()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+
+    TestServer publisher;
+    publisher.route("/large.vtt", Response::pattern(8 * 1024 * 1024, "text/vtt"));
+    publisher.route("/empty.vtt", Response::ok("WEBVTT\r\n\r\nNOTE nothing\r\n", "text/vtt"));
+    auto form = makeForm();
+    const QString url = publisher.urlString(path);
+    form->setPublisherTranscripts({TranscriptLink{url, "text/vtt", {}, {}}}, QStringLiteral("en"));
+    form->MemoOpenAI->setPlainText(QStringLiteral("kept"));
+    form->StatusBar1->setText(QStringLiteral("Saved: somewhere"));
+    bool busyDuring = false;
+    m_dialogs.onNextMessage([&](const Box &) { busyDuring = QApplication::overrideCursor() != nullptr; });
+    form->ButtonPublisher->click();
+    QCOMPARE(m_dialogs.takeBox(),
+             (Box{"The publisher's transcript could not be loaded.\r\r" + reason + "\r\r" + url, "ERROR", Icon::Error, {}}));
+    QVERIFY(!busyDuring);
+    QCOMPARE(m_dialogs.boxes().size(), 0);
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(form->statusText(), QStringLiteral("Saved: somewhere"));
+    QVERIFY(form->ButtonPublisher->isEnabled());
+}
+
+void TestTranscribeForm::publisherTranscriptWholeRoad()
+{
+    // A feed linking its transcripts, retrieved through the window; the
+    // episode's transcript fetched without a download and saved.
+    TestServer feeds;
+    const QByteArray base = feeds.urlString("/").toLatin1();
+    feeds.route("/feed.xml",
+                Response::ok("<rss version=\"2.0\" xmlns:podcast=\"https://podcastindex.org/namespace/1.0\"><channel>"
+                             "<title>S</title><language>en</language><item><title>Episode One</title>"
+                             "<enclosure url=\"" + base + "one.mp3\" type=\"audio/mpeg\"/>"
+                             "<podcast:transcript url=\"" + base + "one.txt\" type=\"text/plain\"/>"
+                             "<podcast:transcript url=\"" + base + "one.vtt\" type=\"text/vtt\" language=\"en\" rel=\"captions\"/>"
+                             "</item>" + item("Episode Two", base + "two.mp3") + "</channel></rss>",
+                             "application/rss+xml"));
+    feeds.route("/one.vtt", Response::ok("WEBVTT\n\n00:00.000 --> 00:02.000\n<v Host>Hello &amp; welcome.\n\n"
+                                         "00:02.000 --> 00:04.000\n<v Guest>Thanks.\n", "text/vtt"));
+    auto w = makeMainWindow();
+    w->Edit1->setText(m_dir->filePath("Pods"));
+    m_dialogs.answerInput(feeds.urlString("/feed.xml"));
+    w->Button3->click();  // Add RSS, then the retrieval
+    QCOMPARE(w->episodeModel()->rowCount(), 2);
+    QCOMPARE(w->episodeModel()->index(0, EpisodeModel::Url).data().toString(), feeds.urlString("/one.mp3"));
+
+    w->ListView1->selectRow(1);
+    w->Button1->click();
+    QCOMPARE(m_dialogs.takeBox(), (Box{"File is not downloaded!", "Warning", Icon::Warning, {}}));
+    TFormTranscribe *second = w->findChildren<TFormTranscribe *>().value(0);
+    QVERIFY(second && !second->ButtonPublisher->isEnabled());
+    second->close();
+
+    w->ListView1->selectRow(0);
+    w->Button1->click();
+    QCOMPARE(m_dialogs.takeBox(), (Box{"File is not downloaded!", "Warning", Icon::Warning, {}}));
+    TFormTranscribe *form = nullptr;
+    for (TFormTranscribe *window : w->findChildren<TFormTranscribe *>())
+        if (window->isVisible())
+            form = window;
+    QVERIFY(form && form->ButtonPublisher->isEnabled());
+    form->ButtonPublisher->click();
+    m_dialogs.takeBeep();
+    QCOMPARE(form->statusText(), QStringLiteral("Publisher transcript"));
+    QCOMPARE(feeds.lastRequest().path, QByteArray("/one.vtt"));
+    m_dialogs.answerFile(m_dir->filePath("Episode One.txt"));
+    form->SaveAs1->trigger();
+    QCOMPARE(testhelpers::readFileBytes(m_dir->filePath("Episode One.txt")),
+             QByteArray("\xEF\xBB\xBFHost: Hello & welcome.\r\n\r\nGuest: Thanks."));
 }
 
 QTEST_MAIN(TestTranscribeForm)
