@@ -13,6 +13,7 @@
 #include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
 #include "feeds/finddialog.h"
+#include "feeds/opmlcommand.h"
 #include "feeds/podcastdirectorycommand.h"
 #include "feeds/rssparser.h"
 #include "net/webget.h"
@@ -42,6 +43,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStackedLayout>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -143,7 +145,10 @@ TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m
     buildMenus();
     connectCommands();
     FormCreate();
-    if (!m_env.serviceSettingsFile.isEmpty()) {
+    showWelcomeWhenEmpty();
+    if (!hasMakerServer())
+        disableMakerCommands();
+    else if (!m_env.serviceSettingsFile.isEmpty()) {
         m_updateCheck = new UpdateCheckController(m_identity, m_env.serviceSettingsFile, *m_env.dialogs, this);
         TimerChecker->start();
     }
@@ -204,9 +209,36 @@ void TAppForm::buildWindow()
     ListBox1->horizontalHeader()->hide();
     ListBox1->setAccessibleName(QStringLiteral("RSS Feeds"));
     ListBox1->horizontalHeader()->setStretchLastSection(true);
+    // While the list is empty its place shows how to fill it.
+    Panel4 = new QWidget(TabSheet1);
+    Panel4->setObjectName(QStringLiteral("Panel4"));
+    Label3 = new QLabel(QStringLiteral("Your podcast list is empty. Add a feed by its address, "
+                                       "or bring your list from another podcast program."),
+                        Panel4);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setWordWrap(true);
+    Label3->setAlignment(Qt::AlignCenter);
+    Button6 = button(Panel4, "Button6", QStringLiteral("Add RSS..."), 130, 30);
+    Button6->setIcon(image("rss_32"));
+    Button8 = button(Panel4, "Button8", QStringLiteral("Import OPML..."), 130, 30);
+    auto *welcomeButtons = new QHBoxLayout;
+    welcomeButtons->addStretch(1);
+    welcomeButtons->addWidget(Button6);
+    welcomeButtons->addWidget(Button8);
+    welcomeButtons->addStretch(1);
+    auto *welcome = new QVBoxLayout(Panel4);
+    welcome->addStretch(1);
+    welcome->addWidget(Label3);
+    welcome->addSpacing(6);
+    welcome->addLayout(welcomeButtons);
+    welcome->addStretch(1);
+
     auto *tab1 = new QVBoxLayout(TabSheet1);
     tab1->setContentsMargins(2, 2, 2, 2);
-    tab1->addWidget(ListBox1);
+    m_feedPages = new QStackedLayout;
+    m_feedPages->addWidget(ListBox1);
+    m_feedPages->addWidget(Panel4);
+    tab1->addLayout(m_feedPages);
     PageControl1->addTab(TabSheet1, QStringLiteral("RSS Feeds"));
 
     PageControl2 = new QTabWidget(Splitter1);
@@ -325,7 +357,7 @@ void TAppForm::buildWindow()
         tabs->setFocusPolicy(Qt::NoFocus);
         tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
     }
-    const QList<QWidget *> tabOrder{ListBox1, ListView1, Edit1, Button2, BitBtn2, BitBtn1, Button1, Button3, Button5};
+    const QList<QWidget *> tabOrder{ListBox1, Button6, Button8, ListView1, Edit1, Button2, BitBtn2, BitBtn1, Button1, Button3, Button5};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -341,12 +373,17 @@ void TAppForm::buildMenus()
     Add1 = action(this, "Add1", QStringLiteral("Add RSS..."), "rss_32");
     ClearList1 = action(this, "ClearList1", QStringLiteral("Clear Podcast List"));
     FetchPodcastList1 = action(this, "FetchPodcastList1", QStringLiteral("Fetch Podcast List"));
+    ImportOPML1 = action(this, "ImportOPML1", QStringLiteral("Import OPML..."));
+    ExportOPML1 = action(this, "ExportOPML1", QStringLiteral("Export OPML..."));
     Exit1 = action(this, "Exit1", QStringLiteral("Exit"), "exit");
     Exit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     File1->addAction(Add1);
     File1->addSeparator();
     File1->addAction(ClearList1);
     File1->addAction(FetchPodcastList1);
+    File1->addSeparator();
+    File1->addAction(ImportOPML1);
+    File1->addAction(ExportOPML1);
     File1->addSeparator();
     File1->addAction(Exit1);
 
@@ -458,6 +495,13 @@ void TAppForm::connectCommands()
     on(Edit1, &QLineEdit::textChanged, &TAppForm::Edit1Change);
     on(Timer1, &QTimer::timeout, &TAppForm::Timer1Timer);
     on(FetchPodcastList1, &QAction::triggered, &TAppForm::FetchPodcastList1Click);
+    on(ImportOPML1, &QAction::triggered, &TAppForm::ImportOPML1Click);
+    on(ExportOPML1, &QAction::triggered, &TAppForm::ExportOPML1Click);
+    connect(Button6, &QPushButton::clicked, Add1, &QAction::trigger);
+    connect(Button8, &QPushButton::clicked, ImportOPML1, &QAction::trigger);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_feeds, signal, this, &TAppForm::showWelcomeWhenEmpty);
+    connect(m_feeds, &QAbstractItemModel::modelReset, this, &TAppForm::showWelcomeWhenEmpty);
     on(TimerChecker, &QTimer::timeout, &TAppForm::TimerCheckerTimer);
     on(UpdateNotifications1, &QAction::triggered, &TAppForm::UpdateNotifications1Click);
     on(SendFeedback1, &QAction::triggered, &TAppForm::SendFeedback1Click);
@@ -510,8 +554,23 @@ void TAppForm::FormCreate()
     const QString listFile = m_dataFolder + QLatin1String("list.txt");
     if (QFileInfo::exists(listFile))
         runCommand(*m_env.dialogs, this, [&] { ListBoxYukle(listFile); });
-    else
+    else if (hasMakerServer())
         Timer1->start();
+}
+
+void TAppForm::showWelcomeWhenEmpty()
+{
+    m_feedPages->setCurrentWidget(m_feeds->rowCount() == 0 ? Panel4 : static_cast<QWidget *>(ListBox1));
+}
+
+void TAppForm::disableMakerCommands()
+{
+    for (QAction *a : {FetchPodcastList1, SendFeedback1, UpdateNotifications1}) {
+        a->setEnabled(false);
+        a->setToolTip(noMakerServerText());
+    }
+    File1->setToolTipsVisible(true);
+    Help1->setToolTipsVisible(true);
 }
 
 void TAppForm::Edit1Change()
@@ -528,7 +587,19 @@ void TAppForm::Timer1Timer()
 
 void TAppForm::FetchPodcastList1Click()
 {
+    if (!hasMakerServer())
+        return;
     FetchPodcastList(*m_env.dialogs, this, *m_feeds, *m_episodes, [this] { ListBoxChange(); });
+}
+
+void TAppForm::ImportOPML1Click()
+{
+    ImportOpml(*m_env.dialogs, this, *m_feeds, [this] { ListBoxChange(); });
+}
+
+void TAppForm::ExportOPML1Click()
+{
+    ExportOpml(*m_env.dialogs, this, *m_feeds);
 }
 
 void TAppForm::TimerCheckerTimer()
@@ -543,6 +614,8 @@ void TAppForm::UpdateNotifications1Click()
 
 void TAppForm::SendFeedback1Click()
 {
+    if (!hasMakerServer())
+        return;
     TFeedbackForm::showModal(m_identity, *m_env.dialogs, this);
 }
 

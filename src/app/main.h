@@ -23,6 +23,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSplitter;
+class QStackedLayout;
 class QTabWidget;
 class QTableView;
 class QTimer;
@@ -83,6 +84,8 @@ public:
     void Edit1Change();
     void Timer1Timer();
     void FetchPodcastList1Click();
+    void ImportOPML1Click();
+    void ExportOPML1Click();
     void TimerCheckerTimer();
     void UpdateNotifications1Click();
     void SendFeedback1Click();
@@ -168,9 +171,15 @@ public:
     QPushButton *BitBtn1 = nullptr;
     QPushButton *Button1 = nullptr;
     QLabel *StatusBar1 = nullptr;
+    // The welcome that stands in the feed list's place while it has no rows.
+    QWidget *Panel4 = nullptr;
+    QLabel *Label3 = nullptr;
+    QPushButton *Button6 = nullptr;  // "Add RSS..."
+    QPushButton *Button8 = nullptr;  // "Import OPML..."
 
     QMenu *File1 = nullptr, *Edit2 = nullptr, *Settings1 = nullptr, *Help1 = nullptr;
     QAction *Add1 = nullptr, *ClearList1 = nullptr, *FetchPodcastList1 = nullptr, *Exit1 = nullptr;
+    QAction *ImportOPML1 = nullptr, *ExportOPML1 = nullptr;
     QAction *Find1 = nullptr, *FindNext1 = nullptr;
     QAction *ResettoDefaults1 = nullptr;
     QAction *Help2 = nullptr, *UpdateNotifications1 = nullptr, *UpdateNotificationsBar = nullptr,
@@ -199,6 +208,10 @@ private:
     void buildWindow();
     void buildMenus();
     void connectCommands();
+    // The welcome while the feed list is empty, the list once it has a row.
+    void showWelcomeWhenEmpty();
+    // In a build without a maker's server, its commands are off and say why.
+    void disableMakerCommands();
     // Connects a signal to a handler run under the application-wide error handler.
     template <typename Sender, typename Signal> void on(Sender *sender, Signal signal, void (TAppForm::*handler)());
     void guarded(void (TAppForm::*handler)());
@@ -214,4 +227,5 @@ private:
     PopupGuard m_popupGuard;
     TDownloader *m_downloader = nullptr;  // the batch running, if any
     UpdateCheckController *m_updateCheck = nullptr;
+    QStackedLayout *m_feedPages = nullptr;  // the welcome or the feed list
 };

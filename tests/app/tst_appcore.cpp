@@ -460,6 +460,13 @@ void TestAppCore::makerHost()
     qputenv("MORVANE_MAKER_HOST", "127.0.0.1:8080");
     QCOMPARE(onlineHelpUrl("Morvane"), "http://127.0.0.1:8080/help/morvane/");
     QCOMPARE(onlineHelpUrl("Big Pod Tool"), "http://127.0.0.1:8080/help/big-pod-tool/");
+    QVERIFY(hasMakerServer());
+    for (const char *placeholder : {"www.zantero.example", "zantero.example:8080", "EXAMPLE", "a.b.Example."})
+        QVERIFY2(isPlaceholderHost(placeholder), placeholder);
+    for (const char *real : {"127.0.0.1:9", "www.zantero.com", "example.com", "www.example.org:80", "notexample", "[::1]:80"})
+        QVERIFY2(!isPlaceholderHost(real), real);
+    qputenv("MORVANE_MAKER_HOST", "www.zantero.example");
+    QVERIFY(!hasMakerServer());
     qputenv("MORVANE_MAKER_HOST", saved);
 }
 

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void accessibleNames();
     void windowIcon();
 
+    void welcomeWhileListEmpty();
     void addFeed_data();
     void addFeed();
     void addFeedCancelled();
@@ -173,6 +174,42 @@ void TestMainWindow::firstStart()
     QCOMPARE(box.icon, Icon::Error);
     QVERIFY(!box.text.isEmpty());
     QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("\xEF\xBB\xBF"));
+}
+
+void TestMainWindow::welcomeWhileListEmpty()
+{
+    writeFileBytes(dataFile("list.txt"), "");
+    auto w = makeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QVERIFY(w->Panel4->isVisible());
+    QVERIFY(!w->ListBox1->isVisible());
+    QVERIFY(w->Label3->text().contains("empty"));
+    QCOMPARE(w->Button6->text(), "Add RSS...");
+    QCOMPARE(w->Button8->text(), "Import OPML...");
+    // Each way in is one click away.
+    m_dialogs.answerInput(std::nullopt);
+    QTest::mouseClick(w->Button6, Qt::LeftButton);
+    QCOMPARE(m_dialogs.lastInputPrompt, "Please enter new RSS URL:");
+    m_dialogs.answerFile(std::nullopt);
+    QTest::mouseClick(w->Button8, Qt::LeftButton);
+    QCOMPARE(m_dialogs.lastFileMode, UserDialogs::FileMode::Open);
+
+    // The first feed brings the list back; emptying it, the welcome.
+    w->feedModel()->append({"http://a.example/feed"});
+    QVERIFY(w->ListBox1->isVisible());
+    QVERIFY(!w->Panel4->isVisible());
+    w->DeleteAll1->trigger();
+    QVERIFY(w->Panel4->isVisible());
+    QVERIFY(!w->ListBox1->isVisible());
+
+    // A list that starts with feeds shows them.
+    writeFileBytes(dataFile("list.txt"), "http://a.example/feed\n");
+    auto filled = makeWindow();
+    filled->show();
+    QVERIFY(QTest::qWaitForWindowExposed(filled.get()));
+    QVERIFY(filled->ListBox1->isVisible());
+    QVERIFY(!filled->Panel4->isVisible());
 }
 
 void TestMainWindow::startWithList()
@@ -307,7 +344,8 @@ void TestMainWindow::layoutAndMenus()
     for (QAction *a : w->menuBar()->actions())
         bar << a->text();
     QCOMPARE(bar, (QStringList{"Podcast", "Edit", "Settings", "Help"}));
-    QCOMPARE(texts(w->File1), (QStringList{"Add RSS...", "-", "Clear Podcast List", "Fetch Podcast List", "-", "Exit"}));
+    QCOMPARE(texts(w->File1), (QStringList{"Add RSS...", "-", "Clear Podcast List", "Fetch Podcast List", "-",
+                                            "Import OPML...", "Export OPML...", "-", "Exit"}));
     QCOMPARE(texts(w->Edit2), (QStringList{"Find...", "Find Next"}));
     QCOMPARE(texts(w->Settings1), (QStringList{"Reset to Defaults..."}));
     QCOMPARE(texts(w->Help1),

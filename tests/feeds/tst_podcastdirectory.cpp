@@ -9,9 +9,11 @@
 #include "net/servicerequest.h"
 #include "scripteddialogs.h"
 #include "testhelpers.h"
+#include "testproxy.h"
 #include "testserver.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,9 +63,11 @@ private Q_SLOTS:
     void httpAfterHttpsFails();
     void bothFail();
     void firstStartFetchesAlone();
+    void placeholderHostSendsNothing_data();
+    void placeholderHostSendsNothing();
 
 private:
-    std::unique_ptr<TAppForm> makeWindow(const QString &host);
+    std::unique_ptr<TAppForm> makeWindow(const QString &host, const QString &serviceSettings = QString());
     QString listFile() const { return m_dir->filePath("list.txt"); }
 
     ScriptedDialogs m_dialogs;
@@ -87,7 +91,7 @@ void TestPodcastDirectory::cleanup()
     m_dialogs.verifyDone();
 }
 
-std::unique_ptr<TAppForm> TestPodcastDirectory::makeWindow(const QString &host)
+std::unique_ptr<TAppForm> TestPodcastDirectory::makeWindow(const QString &host, const QString &serviceSettings)
 {
     const QByteArray hostBytes = host.toLatin1();
     m_host = std::make_unique<EnvironmentGuard>(
@@ -98,6 +102,7 @@ std::unique_ptr<TAppForm> TestPodcastDirectory::makeWindow(const QString &host)
     env.programFolder = m_dir->path();
     env.configFolder = m_dir->path();
     env.desktopFolder = m_dir->path();
+    env.serviceSettingsFile = serviceSettings;
     return std::make_unique<TAppForm>(env);
 }
 
@@ -229,6 +234,69 @@ void TestPodcastDirectory::firstStartFetchesAlone()
     auto next = makeWindow(hostOf(maker));
     QVERIFY(!next->Timer1->isActive());
     QCOMPARE(next->feedUrls(), w->feedUrls());
+}
+
+void TestPodcastDirectory::placeholderHostSendsNothing_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("placeholder");
+    QTest::newRow("the default") << "www.zantero.example" << true;
+    QTest::newRow("capitals, port, final dot") << "Maker.EXAMPLE.:8080" << true;
+    QTest::newRow("a real name") << "www.zantero.test" << false;
+    QTest::newRow("example as a word") << "example.org" << false;
+}
+
+// Whatever host the maker's server has, a proxy sends every request to the
+// local server here: a request the program made would be seen.
+void TestPodcastDirectory::placeholderHostSendsNothing()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, placeholder);
+    TestServer maker(TestServer::Http);
+    maker.route(kPath, Response::ok("http://first.example/feed\r\n"));
+    TestProxy proxy(maker.port());
+    const QByteArray proxyUrl = proxy.url().toLatin1();
+    // With a real host the https attempt goes to a dead proxy, failing at once
+    // rather than after its time-out against the plain server; the http one
+    // then reaches the server.
+    const QByteArray httpsProxyUrl = placeholder ? proxyUrl : QByteArray("http://127.0.0.1:9");
+    EnvironmentGuard proxies{{"http_proxy", proxyUrl.constData()},
+                             {"https_proxy", httpsProxyUrl.constData()},
+                             {"HTTPS_PROXY", nullptr},
+                             {"all_proxy", nullptr},
+                             {"ALL_PROXY", nullptr},
+                             {"no_proxy", nullptr},
+                             {"NO_PROXY", nullptr}};
+    QVERIFY(!QFile::exists(listFile()));
+    auto w = makeWindow(host, m_dir->filePath("services.ini"));
+    w->show();
+    if (!placeholder) {
+        // A real host: the first start fetches as ever.
+        QVERIFY(w->FetchPodcastList1->isEnabled());
+        QVERIFY(w->SendFeedback1->isEnabled());
+        QTRY_COMPARE(w->feedUrls(), QStringList{"http://first.example/feed"});
+        QCOMPARE(maker.lastRequest(kPath).body, QByteArray("cmd=podcast"));
+        QVERIFY(w->updateCheck());
+        return;
+    }
+    QVERIFY(!w->Timer1->isActive());
+    QVERIFY(!w->TimerChecker->isActive());
+    QVERIFY(!w->updateCheck());
+    for (QAction *a : {w->FetchPodcastList1, w->SendFeedback1, w->UpdateNotifications1}) {
+        QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        QCOMPARE(a->toolTip(), "This build has no maker server.");
+    }
+    QVERIFY(w->File1->toolTipsVisible());
+    QVERIFY(w->Help1->toolTipsVisible());
+    // The handlers refuse too, when reached some other way.
+    w->FetchPodcastList1Click();
+    w->SendFeedback1Click();
+    QCoreApplication::processEvents();
+    QCOMPARE(proxy.requestCount(), 0);
+    QCOMPARE(maker.requestCount(), 0);
+    QVERIFY(w->feedUrls().isEmpty());
+    // Start-up writes no list.txt, so the next start is a first start too.
+    QVERIFY(!QFile::exists(listFile()));
 }
 
 QTEST_MAIN(TestPodcastDirectory)
