@@ -13,6 +13,7 @@
 #include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
 #include "feeds/finddialog.h"
+#include "feeds/findpodcasts.h"
 #include "feeds/opmlcommand.h"
 #include "feeds/podcastdirectorycommand.h"
 #include "feeds/rssparser.h"
@@ -212,18 +213,21 @@ void TAppForm::buildWindow()
     // While the list is empty its place shows how to fill it.
     Panel4 = new QWidget(TabSheet1);
     Panel4->setObjectName(QStringLiteral("Panel4"));
-    Label3 = new QLabel(QStringLiteral("Your podcast list is empty. Add a feed by its address, "
-                                       "or bring your list from another podcast program."),
+    Label3 = new QLabel(QStringLiteral("Your podcast list is empty. Add a feed by its address, find one "
+                                       "in the podcast directory, or bring your list from another podcast program."),
                         Panel4);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignCenter);
     Button6 = button(Panel4, "Button6", QStringLiteral("Add RSS..."), 130, 30);
     Button6->setIcon(image("rss_32"));
+    Button7 = button(Panel4, "Button7", QStringLiteral("Find Podcasts..."), 130, 30);
+    Button7->setIcon(image("search"));
     Button8 = button(Panel4, "Button8", QStringLiteral("Import OPML..."), 130, 30);
     auto *welcomeButtons = new QHBoxLayout;
     welcomeButtons->addStretch(1);
     welcomeButtons->addWidget(Button6);
+    welcomeButtons->addWidget(Button7);
     welcomeButtons->addWidget(Button8);
     welcomeButtons->addStretch(1);
     auto *welcome = new QVBoxLayout(Panel4);
@@ -357,7 +361,7 @@ void TAppForm::buildWindow()
         tabs->setFocusPolicy(Qt::NoFocus);
         tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
     }
-    const QList<QWidget *> tabOrder{ListBox1, Button6, Button8, ListView1, Edit1, Button2, BitBtn2, BitBtn1, Button1, Button3, Button5};
+    const QList<QWidget *> tabOrder{ListBox1, Button6, Button7, Button8, ListView1, Edit1, Button2, BitBtn2, BitBtn1, Button1, Button3, Button5};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -373,6 +377,7 @@ void TAppForm::buildMenus()
     Add1 = action(this, "Add1", QStringLiteral("Add RSS..."), "rss_32");
     ClearList1 = action(this, "ClearList1", QStringLiteral("Clear Podcast List"));
     FetchPodcastList1 = action(this, "FetchPodcastList1", QStringLiteral("Fetch Podcast List"));
+    FindPodcasts1 = action(this, "FindPodcasts1", QStringLiteral("Find Podcasts..."), "search");
     ImportOPML1 = action(this, "ImportOPML1", QStringLiteral("Import OPML..."));
     ExportOPML1 = action(this, "ExportOPML1", QStringLiteral("Export OPML..."));
     Exit1 = action(this, "Exit1", QStringLiteral("Exit"), "exit");
@@ -381,6 +386,7 @@ void TAppForm::buildMenus()
     File1->addSeparator();
     File1->addAction(ClearList1);
     File1->addAction(FetchPodcastList1);
+    File1->addAction(FindPodcasts1);
     File1->addSeparator();
     File1->addAction(ImportOPML1);
     File1->addAction(ExportOPML1);
@@ -495,9 +501,11 @@ void TAppForm::connectCommands()
     on(Edit1, &QLineEdit::textChanged, &TAppForm::Edit1Change);
     on(Timer1, &QTimer::timeout, &TAppForm::Timer1Timer);
     on(FetchPodcastList1, &QAction::triggered, &TAppForm::FetchPodcastList1Click);
+    on(FindPodcasts1, &QAction::triggered, &TAppForm::FindPodcasts1Click);
     on(ImportOPML1, &QAction::triggered, &TAppForm::ImportOPML1Click);
     on(ExportOPML1, &QAction::triggered, &TAppForm::ExportOPML1Click);
     connect(Button6, &QPushButton::clicked, Add1, &QAction::trigger);
+    connect(Button7, &QPushButton::clicked, FindPodcasts1, &QAction::trigger);
     connect(Button8, &QPushButton::clicked, ImportOPML1, &QAction::trigger);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(m_feeds, signal, this, &TAppForm::showWelcomeWhenEmpty);
@@ -590,6 +598,24 @@ void TAppForm::FetchPodcastList1Click()
     if (!hasMakerServer())
         return;
     FetchPodcastList(*m_env.dialogs, this, *m_feeds, *m_episodes, [this] { ListBoxChange(); });
+}
+
+void TAppForm::FindPodcasts1Click()
+{
+    if (!m_findPodcasts)
+        m_findPodcasts = new TFindPodcasts(m_settings, *m_env.dialogs,
+                                           [this](const QStringList &urls) { return addFeeds(urls); }, this);
+    m_findPodcasts->show();
+    m_findPodcasts->raise();
+    m_findPodcasts->activateWindow();
+}
+
+int TAppForm::addFeeds(const QStringList &urls)
+{
+    const QStringList added = newFeedEntries(m_feeds->urls(), urls);
+    m_feeds->append(added);
+    ListBoxChange();
+    return int(added.size());
 }
 
 void TAppForm::ImportOPML1Click()

@@ -29,6 +29,7 @@ class QTableView;
 class QTimer;
 class TDownloader;
 class TFindDialog;
+class TFindPodcasts;
 class UpdateCheckController;
 
 // What the main window takes from the process around it. forThisProcess()
@@ -84,6 +85,7 @@ public:
     void Edit1Change();
     void Timer1Timer();
     void FetchPodcastList1Click();
+    void FindPodcasts1Click();
     void ImportOPML1Click();
     void ExportOPML1Click();
     void TimerCheckerTimer();
@@ -175,11 +177,12 @@ public:
     QWidget *Panel4 = nullptr;
     QLabel *Label3 = nullptr;
     QPushButton *Button6 = nullptr;  // "Add RSS..."
+    QPushButton *Button7 = nullptr;  // "Find Podcasts..."
     QPushButton *Button8 = nullptr;  // "Import OPML..."
 
     QMenu *File1 = nullptr, *Edit2 = nullptr, *Settings1 = nullptr, *Help1 = nullptr;
     QAction *Add1 = nullptr, *ClearList1 = nullptr, *FetchPodcastList1 = nullptr, *Exit1 = nullptr;
-    QAction *ImportOPML1 = nullptr, *ExportOPML1 = nullptr;
+    QAction *FindPodcasts1 = nullptr, *ImportOPML1 = nullptr, *ExportOPML1 = nullptr;
     QAction *Find1 = nullptr, *FindNext1 = nullptr;
     QAction *ResettoDefaults1 = nullptr;
     QAction *Help2 = nullptr, *UpdateNotifications1 = nullptr, *UpdateNotificationsBar = nullptr,
@@ -200,6 +203,8 @@ public:
     FeedListModel *feedModel() const { return m_feeds; }
     EpisodeModel *episodeModel() const { return m_episodes; }
     UpdateCheckController *updateCheck() const { return m_updateCheck; }
+    // The Find Podcasts window, once opened.
+    TFindPodcasts *findPodcasts() const { return m_findPodcasts; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -216,6 +221,8 @@ private:
     template <typename Sender, typename Signal> void on(Sender *sender, Signal signal, void (TAppForm::*handler)());
     void guarded(void (TAppForm::*handler)());
     void copyEpisodeColumn(QString EpisodeRow::*column);
+    // Appends the feeds the list lacks, saves it, returns how many were added.
+    int addFeeds(const QStringList &urls);
 
     AppEnvironment m_env;
     AppIdentity m_identity;
@@ -228,4 +235,5 @@ private:
     TDownloader *m_downloader = nullptr;  // the batch running, if any
     UpdateCheckController *m_updateCheck = nullptr;
     QStackedLayout *m_feedPages = nullptr;  // the welcome or the feed list
+    TFindPodcasts *m_findPodcasts = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "base/textcodec.h"
 
 #include <QFile>
+#include <QSet>
 
 QStringList readFeedListFile(const QString &fileName)
 {
@@ -26,4 +27,17 @@ QByteArray feedListFileBytes(const QStringList &rows)
 void writeFeedListFile(const QString &fileName, const QStringList &rows)
 {
     writeFileAtomically(fileName, feedListFileBytes(rows));
+}
+
+QStringList newFeedEntries(const QStringList &before, const QStringList &candidates)
+{
+    QSet<QString> present(before.cbegin(), before.cend());
+    QStringList added;
+    for (const QString &feed : candidates) {
+        if (present.contains(feed))
+            continue;
+        present.insert(feed);
+        added.append(feed);
+    }
+    return added;
 }

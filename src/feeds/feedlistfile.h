@@ -16,3 +16,7 @@ QByteArray feedListFileBytes(const QStringList &rows);
 
 // Replaces the file atomically; throws AppError on failure.
 void writeFeedListFile(const QString &fileName, const QStringList &rows);
+
+// The feeds that adding candidates to a list appends: those not in it already
+// (exact comparison), in their order, each once.
+QStringList newFeedEntries(const QStringList &before, const QStringList &candidates);

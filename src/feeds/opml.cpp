@@ -131,16 +131,3 @@ void writeOpmlFile(const QString &fileName, const QStringList &feeds, const QStr
 {
     writeFileAtomically(fileName, opmlFileBytes(feeds, title, created));
 }
-
-QStringList newOpmlEntries(const QStringList &before, const QStringList &fromFile)
-{
-    QSet<QString> present(before.cbegin(), before.cend());
-    QStringList added;
-    for (const QString &feed : fromFile) {
-        if (present.contains(feed))
-            continue;
-        present.insert(feed);
-        added.append(feed);
-    }
-    return added;
-}

@@ -30,7 +30,3 @@ QByteArray opmlFileBytes(const QStringList &feeds, const QString &title, const Q
 // Writes the document to the file atomically; throws AppError on failure.
 void writeOpmlFile(const QString &fileName, const QStringList &feeds, const QString &title,
                    const QDateTime &created);
-
-// The feeds an import adds to a list: those not in it already (exact
-// comparison), in file order, each once.
-QStringList newOpmlEntries(const QStringList &before, const QStringList &fromFile);

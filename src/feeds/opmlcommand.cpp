@@ -2,6 +2,7 @@
 
 #include "base/errors.h"
 #include "base/userdialogs.h"
+#include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
 #include "feeds/opml.h"
 
@@ -27,7 +28,7 @@ void ImportOpml(UserDialogs &dialogs, QWidget *parent, FeedListModel &feeds, con
         dialogs.message(parent, e.message(), kTitle, UserDialogs::Icon::Warning);
         return;
     }
-    const QStringList added = newOpmlEntries(feeds.urls(), fromFile);
+    const QStringList added = newFeedEntries(feeds.urls(), fromFile);
     feeds.append(added);
     saveList();
     const QString text = added.size() == 1 ? QStringLiteral("1 feed added.")

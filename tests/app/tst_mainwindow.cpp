@@ -4,6 +4,7 @@
 #include "feeds/displayrss.h"
 #include "feeds/episodemodel.h"
 #include "feeds/finddialog.h"
+#include "feeds/findpodcasts.h"
 #include "transcribe/transcribeform.h"
 #include "feeds/feedlistmodel.h"
 #include "scripteddialogs.h"
@@ -186,6 +187,7 @@ void TestMainWindow::welcomeWhileListEmpty()
     QVERIFY(!w->ListBox1->isVisible());
     QVERIFY(w->Label3->text().contains("empty"));
     QCOMPARE(w->Button6->text(), "Add RSS...");
+    QCOMPARE(w->Button7->text(), "Find Podcasts...");
     QCOMPARE(w->Button8->text(), "Import OPML...");
     // Each way in is one click away.
     m_dialogs.answerInput(std::nullopt);
@@ -194,6 +196,11 @@ void TestMainWindow::welcomeWhileListEmpty()
     m_dialogs.answerFile(std::nullopt);
     QTest::mouseClick(w->Button8, Qt::LeftButton);
     QCOMPARE(m_dialogs.lastFileMode, UserDialogs::FileMode::Open);
+    QVERIFY(!w->findPodcasts());
+    QTest::mouseClick(w->Button7, Qt::LeftButton);
+    QVERIFY(w->findPodcasts());
+    QVERIFY(w->findPodcasts()->isVisible());
+    w->findPodcasts()->close();
 
     // The first feed brings the list back; emptying it, the welcome.
     w->feedModel()->append({"http://a.example/feed"});
@@ -344,8 +351,8 @@ void TestMainWindow::layoutAndMenus()
     for (QAction *a : w->menuBar()->actions())
         bar << a->text();
     QCOMPARE(bar, (QStringList{"Podcast", "Edit", "Settings", "Help"}));
-    QCOMPARE(texts(w->File1), (QStringList{"Add RSS...", "-", "Clear Podcast List", "Fetch Podcast List", "-",
-                                            "Import OPML...", "Export OPML...", "-", "Exit"}));
+    QCOMPARE(texts(w->File1), (QStringList{"Add RSS...", "-", "Clear Podcast List", "Fetch Podcast List",
+                                            "Find Podcasts...", "-", "Import OPML...", "Export OPML...", "-", "Exit"}));
     QCOMPARE(texts(w->Edit2), (QStringList{"Find...", "Find Next"}));
     QCOMPARE(texts(w->Settings1), (QStringList{"Reset to Defaults..."}));
     QCOMPARE(texts(w->Help1),
