@@ -33,6 +33,7 @@ constexpr long kReceiveBufferBytes = 256 * 1024;
 const char kTimedOut[] = "Connection timed out";
 const char kNoTlsLibrary[] = "Could not load SSL library.";
 const char kInvalidResponse[] = "Invalid response from the server";
+const char kHeadCutShort[] = "The server's reply ended before its headers did";
 
 // libcurl's process-wide set-up, once, before the first handle; the static's
 // initialisation is thread-safe.
@@ -186,7 +187,10 @@ public:
         m_idle.setSingleShot(true);
         if (m_options.inactivityTimeoutMs > 0) {
             m_idle.setInterval(m_options.inactivityTimeoutMs);
-            QObject::connect(&m_idle, &QTimer::timeout, &m_loop, [this] { fail(QString::fromLatin1(kTimedOut)); });
+            QObject::connect(&m_idle, &QTimer::timeout, &m_loop, [this] {
+                m_timedOut = !m_finished;
+                fail(QString::fromLatin1(kTimedOut));
+            });
             m_idle.start();
         }
         QTimer cancelCheck;
@@ -218,10 +222,24 @@ public:
         overall.stop();
         cancelCheck.stop();
 
-        if (!m_error.isEmpty())
+        if (!m_error.isEmpty()) {
+            if (m_timedOut && bodyUnderway())
+                throw TransferBrokenError(m_error, m_count, m_announced);
             throw AppError(m_error);
-        if (m_code != CURLE_OK)
-            throw AppError(curlMessage(secure));
+        }
+        // A status line without the end of its head is no reply at all,
+        // whatever libcurl made of it.
+        if (!m_headDone && m_hop.status > 0
+            && (m_code == CURLE_OK || m_code == CURLE_PARTIAL_FILE || m_code == CURLE_GOT_NOTHING
+                || m_code == CURLE_RECV_ERROR || m_code == CURLE_WEIRD_SERVER_REPLY))
+            throw AppError(QString::fromLatin1(kHeadCutShort));
+        if (m_code != CURLE_OK) {
+            if (bodyUnderway() && (m_code == CURLE_PARTIAL_FILE || m_code == CURLE_RECV_ERROR))
+                throw TransferBrokenError(breakCause(), m_count, m_announced);
+            throw AppError(curlMessage(url, secure));
+        }
+        if (!m_headDone)
+            throw AppError(QString::fromLatin1(kHeadCutShort));
         m_hop.body = std::move(m_memory);
         m_hop.bodyBytes = m_count;
         return std::move(m_hop);
@@ -366,9 +384,21 @@ private:
         curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
     }
 
-    QString curlMessage(bool secure) const
+    // Whether the body of the reply had begun to come: a failure from here
+    // on is a break in the body.
+    bool bodyUnderway() const { return m_headDone && m_keepBody; }
+
+    QString breakCause() const
+    {
+        if (QByteArray(m_errorText).contains("reset"))
+            return QStringLiteral("The connection was reset");
+        return QStringLiteral("The connection closed");
+    }
+
+    QString curlMessage(const QUrl &url, bool secure) const
     {
         const QByteArray text(m_errorText);
+        const QString authority = url.host() + QLatin1Char(':') + QString::number(url.port(secure ? 443 : 80));
         // Where the TLS library cannot give a working context (no usable
         // random source or algorithms), https cannot be had at all.
         if (secure
@@ -379,9 +409,54 @@ private:
         // libcurl refuses a header line too long to hold as "out of memory".
         if (m_code == CURLE_OUT_OF_MEMORY && !m_headDone)
             return QString::fromLatin1(kInvalidResponse);
+        switch (m_code) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return QStringLiteral("Could not find the proxy %1").arg(afterColon(text));
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return QStringLiteral("Could not find the server %1").arg(url.host());
+        case CURLE_COULDNT_CONNECT: {
+            // "Failed to connect to 127.0.0.1 port 18899 after 0 ms: ..." names
+            // where libcurl tried: the server, or else the proxy in between.
+            const QString tried = connectTarget(text);
+            if (!tried.isEmpty() && tried != authority)
+                return QStringLiteral("Could not connect to the proxy %1").arg(tried);
+            return QStringLiteral("Could not connect to the server %1").arg(authority);
+        }
+        case CURLE_GOT_NOTHING:
+            return QStringLiteral("The server closed the connection without replying");
+        default:
+            break;
+        }
+        long tunnelStatus = 0;
+        curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+        if (tunnelStatus >= 300)
+            return QStringLiteral("The proxy refused the tunnel to %1 with status %2").arg(authority).arg(tunnelStatus);
         if (!text.isEmpty())
             return QString::fromUtf8(text).trimmed();
         return QString::fromUtf8(curl_easy_strerror(m_code));
+    }
+
+    // What follows the first ": " of a libcurl message.
+    static QString afterColon(const QByteArray &text)
+    {
+        const qsizetype colon = text.indexOf(": ");
+        return QString::fromUtf8(colon < 0 ? text : text.mid(colon + 2)).trimmed();
+    }
+
+    // "host:port" of "Failed to connect to host port N ..."; empty when the
+    // message is not of that form.
+    static QString connectTarget(const QByteArray &text)
+    {
+        static const QByteArray lead = "Failed to connect to ";
+        if (!text.startsWith(lead))
+            return {};
+        const QList<QByteArray> words = text.mid(lead.size()).split(' ');
+        if (words.size() < 3 || words[1] != "port")
+            return {};
+        QByteArray host = words[0];
+        if (host.startsWith('[') && host.endsWith(']'))
+            host = host.mid(1, host.size() - 2);
+        return QString::fromUtf8(host) + QLatin1Char(':') + QString::fromUtf8(words[2]);
     }
 
     // ------------------------------------------------------------ event loop
@@ -535,6 +610,7 @@ private:
             const qsizetype sp1 = status.indexOf(' ');
             const qsizetype sp2 = sp1 < 0 ? -1 : status.indexOf(' ', sp1 + 1);
             m_hop = Hop();
+            m_headDone = false;
             m_hop.version = status.left(sp1);
             m_hop.status = status.mid(sp1 + 1, sp2 < 0 ? -1 : sp2 - sp1 - 1).toInt();
             m_hop.reason = sp2 < 0 ? QByteArray() : status.mid(sp2 + 1).trimmed();
@@ -635,6 +711,7 @@ private:
     curl_off_t m_sent = 0;
 
     bool m_finished = false;
+    bool m_timedOut = false;
     CURLcode m_code = CURLE_OK;
     QString m_error;
 
@@ -654,6 +731,18 @@ bool isRedirectStatus(int status)
 }
 
 } // namespace
+
+TransferBrokenError::TransferBrokenError(const QString &cause, qint64 received, qint64 expected)
+    : AppError(describe(cause, received, expected)), m_cause(cause)
+{
+}
+
+QString TransferBrokenError::describe(const QString &cause, qint64 received, qint64 expected)
+{
+    if (expected >= 0)
+        return QStringLiteral("%1 after %2 of %3 bytes").arg(cause).arg(received).arg(expected);
+    return QStringLiteral("%1 after %2 bytes").arg(cause).arg(received);
+}
 
 QString ExchangeResult::statusLine() const
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/errors.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -35,9 +37,32 @@ class QIODevice;
 // body. No compressed encoding is offered.
 //
 // Transport failures (refused, reset, TLS, time-out, a failing sink, a body cut
-// short or malformed) are thrown as AppError with libcurl's message, or with
-// the program's own where it judged. The HTTP status is not judged here: the
-// result carries it and the caller decides.
+// short or malformed, a reply that ends inside its head) are thrown as
+// AppError with a message a user can act on: the program's own words for the
+// failures people meet (no connection to the server or to the proxy, a tunnel
+// the proxy refused, a body cut short with how much of it had come), libcurl's
+// message for the rest. The HTTP status is not judged here: the result carries
+// it and the caller decides.
+
+// A transfer that broke off once the body of a 2xx reply had begun: the
+// connection closed or was reset before the body's end, or went quiet for the
+// inactivity limit. The message says what happened and how much had come:
+// "The connection closed after 1000 of 5000 bytes".
+class TransferBrokenError : public AppError
+{
+public:
+    TransferBrokenError(const QString &cause, qint64 received, qint64 expected);
+
+    // The cause alone ("The connection closed", "Connection timed out").
+    const QString &cause() const { return m_cause; }
+
+    // cause + " after R of E bytes", or " after R bytes" when E is unknown
+    // (negative).
+    static QString describe(const QString &cause, qint64 received, qint64 expected);
+
+private:
+    QString m_cause;
+};
 
 enum class RedirectRule {
     // Not followed: a 3xx is returned as the result like any other status.

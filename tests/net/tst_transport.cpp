@@ -10,6 +10,7 @@
 #include "testserver.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -135,6 +136,8 @@ private slots:
     void goesThroughProxy_data();
     void goesThroughProxy();
     void noProxyIsHonoured();
+    void proxyFailuresSaySo_data();
+    void proxyFailuresSaySo();
 
     void sendsUrlCredentials();
     void credentialsStayWithTheirHost();
@@ -143,6 +146,10 @@ private slots:
     void malformedBodiesAreErrors();
     void resetDuringBodyUntilCloseIsError_data();
     void resetDuringBodyUntilCloseIsError();
+    void headThatNeverEndsIsError_data();
+    void headThatNeverEndsIsError();
+    void cutBodySaysHowMuchCame_data();
+    void cutBodySaysHowMuchCame();
     void readsBareLineFeedHeaders();
     void queryWithoutPathAsksForRoot();
     void fallsBackToNextAddress();
@@ -223,6 +230,46 @@ void TestTransport::noProxyIsHonoured()
     QCOMPARE(FetchUrl(server.urlString("/feed")), QStringLiteral("direct\r\n"));
     QCOMPARE(proxy.requestCount(), 0);
     QCOMPARE(server.requestCount(), 1);
+}
+
+void TestTransport::proxyFailuresSaySo_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<QString>("proxy");  // "down" or "refuses"
+
+    QTest::newRow("http through a proxy that is down") << int(TestServer::Http) << QStringLiteral("down");
+    QTest::newRow("https through a proxy that is down") << int(TestServer::Https) << QStringLiteral("down");
+    QTest::newRow("https tunnel refused") << int(TestServer::Https) << QStringLiteral("refuses");
+}
+
+void TestTransport::proxyFailuresSaySo()
+{
+    QFETCH(int, scheme);
+    QFETCH(QString, proxy);
+
+    TestServer server{TestServer::Scheme(scheme)};
+    server.route("/feed", Response::ok("never"));
+    const QString authority = QStringLiteral("127.0.0.1:%1").arg(server.port());
+    // A server that refuses every CONNECT as a proxy that wants a password.
+    TestServer refusing;
+    refusing.route(authority, Response::status(407, "Proxy Authentication Required"));
+    quint16 downPort = 0;
+    {
+        TestServer gone;
+        downPort = gone.port();
+    }
+    const QByteArray proxyUrl = proxy == QLatin1String("down")
+        ? "http://127.0.0.1:" + QByteArray::number(downPort)
+        : refusing.url("/").toString(QUrl::RemovePath).toLatin1();
+    EnvironmentGuard env{{"http_proxy", proxyUrl.constData()}, {"https_proxy", proxyUrl.constData()},
+                         {"HTTPS_PROXY", nullptr}, {"all_proxy", nullptr}, {"ALL_PROXY", nullptr},
+                         {"no_proxy", nullptr}, {"NO_PROXY", nullptr}};
+    const QString expected = proxy == QLatin1String("down")
+        ? QStringLiteral("Could not connect to the proxy 127.0.0.1:%1").arg(downPort)
+        : QStringLiteral("The proxy refused the tunnel to %1 with status 407").arg(authority);
+    for (const Call call : {Call::Fetch, Call::Download, Call::Post})
+        QCOMPARE(errorOf([&] { callWith(call, server.urlString("/feed")); }), expected);
+    QCOMPARE(server.requestCount(), 0);
 }
 
 void TestTransport::sendsUrlCredentials()
@@ -321,6 +368,64 @@ void TestTransport::resetDuringBodyUntilCloseIsError()
     QVERIFY(text.size() >= 300000);
 }
 
+void TestTransport::headThatNeverEndsIsError_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QByteArray>("reply");
+
+    for (const int scheme : {int(TestServer::Http), int(TestServer::Https)}) {
+        const char *name = scheme == TestServer::Http ? "http" : "https";
+        for (const auto &[call, callName] : {std::pair{Call::Fetch, "fetch"}, std::pair{Call::Download, "download"},
+                                             std::pair{Call::Post, "POST"}}) {
+            QTest::addRow("%s %s: status line alone", name, callName)
+                << scheme << int(call) << QByteArray("HTTP/1.1 200 OK\r\n");
+            QTest::addRow("%s %s: headers without the blank line", name, callName)
+                << scheme << int(call) << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n");
+        }
+    }
+}
+
+void TestTransport::headThatNeverEndsIsError()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, call);
+    QFETCH(QByteArray, reply);
+
+    TestServer server{TestServer::Scheme(scheme)};
+    server.route("/feed", Response::raw(reply));
+    QCOMPARE(errorOf([&] { callWith(Call(call), server.urlString("/feed")); }),
+             QStringLiteral("The server's reply ended before its headers did"));
+}
+
+void TestTransport::cutBodySaysHowMuchCame_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<QString>("expected");  // a pattern
+
+    // A reset drops what the kernel still held unread: the count is less.
+    for (const auto &[call, callName] : {std::pair{Call::Fetch, "fetch"}, std::pair{Call::Download, "download"},
+                                         std::pair{Call::Post, "POST"}}) {
+        QTest::addRow("%s: closed", callName) << int(call) << Response::pattern(500000).closeAfter(200000)
+                                              << QStringLiteral("^The connection closed after 200000 of 500000 bytes$");
+        QTest::addRow("%s: reset", callName) << int(call) << Response::pattern(500000).closeAfter(200000).reset()
+                                             << QStringLiteral("^The connection was reset after \\d+ of 500000 bytes$");
+    }
+}
+
+void TestTransport::cutBodySaysHowMuchCame()
+{
+    QFETCH(int, call);
+    QFETCH(Response, response);
+    QFETCH(QString, expected);
+
+    TestServer server;
+    server.route("/feed", response);
+    const QString error = errorOf([&] { callWith(Call(call), server.urlString("/feed")); });
+    QVERIFY2(QRegularExpression(expected).match(error).hasMatch(), qPrintable(error));
+}
+
 void TestTransport::readsBareLineFeedHeaders()
 {
     TestServer server;
@@ -412,7 +517,7 @@ void TestTransport::announcedLengthReservesNothing()
             runExchange(QUrl(url), options);
         }
     });
-    QCOMPARE(error, QStringLiteral("Connection timed out"));
+    QCOMPARE(error, QStringLiteral("Connection timed out after 1000 of 2147483648 bytes"));
     QVERIFY(during >= 0);
     QVERIFY2(during - before < 32LL * 1024 * 1024,
              qPrintable(QStringLiteral("%1 bytes more in use").arg(during - before)));
