@@ -45,7 +45,7 @@ void TDownloader::DownloadNow()
     } catch (const std::exception &e) {
         m_error = exceptionMessage(e);
     }
-    if (m_cancel)
+    if (m_closing)
         return;  // the window is going away
     // End step.
     onWindow([this] { m_host->batchEnded(); });
@@ -58,6 +58,7 @@ TDownloader::RowAtIndex TDownloader::readRow()
         if (m_index >= m_host->episodeRowCount())
             return;
         row.exists = true;
+        row.generation = m_host->episodeListGeneration();
         row.selected = m_host->isEpisodeRowSelected(int(m_index));
         if (!row.selected)
             return;
@@ -68,6 +69,11 @@ TDownloader::RowAtIndex TDownloader::readRow()
     return row;
 }
 
+int TDownloader::rowInList(const RowAtIndex &row) const
+{
+    return m_host->episodeListGeneration() == row.generation ? int(m_index) : -1;
+}
+
 void TDownloader::downloadRow(const RowAtIndex &row)
 {
     // Failures here end the batch before the row begins.
@@ -76,7 +82,7 @@ void TDownloader::downloadRow(const RowAtIndex &row)
     QDir().mkpath(row.folder);  // when it cannot be made, the write below fails and tells why
     const QString target = UniqueFileName(row.plainPath);
 
-    onWindow([this] { m_host->rowDownloading(int(m_index)); });
+    onWindow([this, &row] { m_host->rowDownloading(rowInList(row)); });
 
     int shownPercent = -1;
     EpisodeFileTransfer transfer;
@@ -103,13 +109,15 @@ void TDownloader::downloadRow(const RowAtIndex &row)
     } catch (const AppError &e) {
         failure = e.message();
     }
-    if (m_cancel)
+    if (m_closing)
         return;
     if (failure.isNull()) {
-        onWindow([this] { m_host->rowDownloaded(int(m_index)); });
+        onWindow([this, &row] { m_host->rowDownloaded(rowInList(row)); });
         return;
     }
-    onWindow([this] { m_host->rowFailed(int(m_index)); });
+    onWindow([this, &row] { m_host->rowFailed(rowInList(row)); });
+    if (m_cancel)
+        return;  // the user stopped it: no box
     onWindow([this, &row, &failure] {
         m_host->dialogs().message(m_host->downloadWindow(),
                                   QLatin1String("Download Error on URL: ") + row.url + QLatin1String("\r\r") + failure,
@@ -139,6 +147,12 @@ void startDownloads(DownloadHost &host)
         host.MyThreadTerminate(worker->error());
     });
     worker->start();
+}
+
+void cancelDownloads(DownloadHost &host)
+{
+    if (TDownloader *worker = host.downloader())
+        worker->stop();
 }
 
 void stopDownloads(DownloadHost &host)

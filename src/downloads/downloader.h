@@ -24,9 +24,20 @@ public:
     // The worker's body.
     void DownloadNow();
 
-    // Ends the batch as soon as it can: the transfer under way is abandoned
-    // (its temporary file removed) and no further row is begun. Any thread.
-    void cancel() { m_cancel = true; }
+    // Ends the batch as soon as it can, for a window that goes away: the
+    // transfer under way is abandoned (its temporary file removed), no further
+    // row is begun and no further step is run. Any thread.
+    void cancel()
+    {
+        m_closing = true;
+        m_cancel = true;
+    }
+
+    // The user's stop: the transfer under way ends within a tenth of a second
+    // (its temporary file removed, its row "Download Failed", no error box),
+    // no further row is begun, and the batch ends with its end step. Any
+    // thread.
+    void stop() { m_cancel = true; }
 
     // The message of an error that ended the batch before its last row; empty
     // when it ran to the end. Read once the thread has finished.
@@ -43,14 +54,19 @@ private:
         QString url;
         QString folder;
         QString plainPath;
+        quint64 generation = 0;  // of the list the row was read from
     };
 
     template <typename Step> void onWindow(Step &&step);
     RowAtIndex readRow();
+    // The row's number for a row step: -1 when the list has been replaced
+    // since the row was read. Window thread.
+    int rowInList(const RowAtIndex &row) const;
     void downloadRow(const RowAtIndex &row);
 
     DownloadHost *m_host = nullptr;
-    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_cancel{false};   // the transfer and the batch end
+    std::atomic<bool> m_closing{false};  // ... and the window goes away
     QString m_error;
     qint64 m_index = 0;  // the row being worked on; the window-side steps read it
 };
@@ -59,6 +75,10 @@ private:
 // while a batch runs; "No file selected!" when no row with a URL is selected;
 // otherwise a new batch.
 void startDownloads(DownloadHost &host);
+
+// The "Cancel Downloads" command: asks a running batch to stop (see
+// TDownloader::stop); nothing when none runs.
+void cancelDownloads(DownloadHost &host);
 
 // Stops a running batch and waits until its thread has ended, letting the
 // window thread carry out the steps the worker is waiting for meanwhile.

@@ -21,14 +21,18 @@ public:
     virtual QWidget *downloadWindow() = 0;
     virtual UserDialogs &dialogs() = 0;
 
-    // The five update steps of a batch.
+    // The five update steps of a batch. A row step's row is -1 when the list
+    // the row was in has been replaced since the row began: then no row's
+    // Status changes (the status text is still cleared).
     virtual void batchStarted() = 0;
     virtual void rowDownloading(int row) = 0;
     virtual void rowDownloaded(int row) = 0;
     virtual void rowFailed(int row) = 0;
     virtual void batchEnded() = 0;
 
-    // What the worker reads when it reaches a row.
+    // What the worker reads when it reaches a row. The list's generation
+    // changes whenever its rows are replaced (another feed retrieved, say).
+    virtual quint64 episodeListGeneration() const = 0;
     virtual int episodeRowCount() const = 0;
     virtual bool isEpisodeRowSelected(int row) const = 0;
     virtual QString episodeUrl(int row) const = 0;

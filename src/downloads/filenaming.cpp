@@ -10,6 +10,10 @@
 namespace {
 
 constexpr qsizetype kMaxNameUnits = 200;
+// A file name on this system holds at most 255 bytes of UTF-8. The name part
+// leaves room for the extension ".mp3" and a counter " (n)" of up to five
+// digits.
+constexpr qsizetype kMaxNameBytes = 255 - 4 - 8;
 const QChar kDelimiter = QLatin1Char('/');
 
 bool replacedInName(QChar c)
@@ -42,6 +46,28 @@ bool fileExists(const QString &path)
     return info.exists() && !info.isDir();  // a link counts when its target exists
 }
 
+// The name cut at a character boundary (never inside a surrogate pair) to
+// the longest start whose UTF-8 form has at most maxBytes.
+QString fitUtf8Bytes(const QString &name, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const char32_t c = name.at(i).unicode();
+        qsizetype units = 1;
+        qsizetype size = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
+            units = 2;
+            size = 4;
+        }
+        if (bytes + size > maxBytes)
+            return name.left(i);
+        bytes += size;
+        i += units;
+    }
+    return name;
+}
+
 } // namespace
 
 QString CleanFileName(const QString &title)
@@ -66,6 +92,7 @@ QString episodeFilePath(const QString &folderText, const QString &title)
         name.replace(QLatin1String("  "), QLatin1String(" "));
     if (std::any_of(name.cbegin(), name.cend(), forbiddenInName))
         name = QStringLiteral("InvalidName");
+    name = fitUtf8Bytes(name, kMaxNameBytes);
     QString folder = folderText;
     if (!folder.endsWith(kDelimiter))
         folder += kDelimiter;

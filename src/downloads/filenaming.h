@@ -13,7 +13,10 @@ QString CleanFileName(const QString &title);
 // The plain target path of an episode: the folder text as it stands, with
 // "/" appended unless it ends in one, then the cleaned title with no run of
 // spaces left ("InvalidName" when a control character stays inside it), then
-// ".mp3" whatever the media type.
+// ".mp3" whatever the media type. A name whose UTF-8 form would not leave
+// room in a file name of 255 bytes for ".mp3" and a counter " (n)" is cut
+// further at a character boundary (non-Latin titles); every other name
+// stays as the rule makes it.
 QString episodeFilePath(const QString &folderText, const QString &title);
 
 // The path itself when no file exists there; otherwise the first of

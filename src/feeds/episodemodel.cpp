@@ -51,6 +51,7 @@ void EpisodeModel::setRows(EpisodeRows rows)
 {
     beginResetModel();
     m_rows = std::move(rows);
+    ++m_generation;
     endResetModel();
 }
 

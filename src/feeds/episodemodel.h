@@ -24,8 +24,12 @@ public:
     void setRows(EpisodeRows rows);
     void clear() { setRows({}); }
     void setStatus(int row, const QString &status);
+    // Goes up by one every time the rows are replaced: a row number means the
+    // same episode only while it stays the same.
+    quint64 generation() const { return m_generation; }
 
 private:
     EpisodeRows m_rows;
+    quint64 m_generation = 0;
     QIcon m_icon;
 };

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
+#include <QMenu>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -45,6 +47,10 @@ private slots:
     void redirectLimitWritesEmptyFile();
     void secondStartOnlyBeeps();
     void listReplacedMidBatch();
+    void listReplacedByLongerOne();
+    void cancelStopsTheBatch_data();
+    void cancelStopsTheBatch();
+    void longTitlesFitTheSystem();
     void windowClosedMidBatch();
     void downloadFileNameOfRow();
 
@@ -320,6 +326,90 @@ void TestDownloader::listReplacedMidBatch()
     QTRY_VERIFY(m_window->downloader() == nullptr && m_window->BitBtn1->isEnabled());
     m_dialogs.takeBeep();
     QCOMPARE(statuses(), QStringList{QString()});
+}
+
+void TestDownloader::listReplacedByLongerOne()
+{
+    // Row 3 of feed A is under way when feed B, of five rows, replaces the
+    // list: none of B's rows gets a word, and A's file is still written.
+    m_http.route("/e/3", Response::pattern(4000).slow(1000, 100));
+    setRows(3);
+    select({2});
+    m_window->BitBtn1->click();
+    QTRY_COMPARE(statuses().value(2), QStringLiteral("Downloading..."));
+    setRows(5, QStringLiteral("/b"));
+    QTRY_VERIFY(m_window->downloader() == nullptr && m_window->BitBtn1->isEnabled());
+    m_dialogs.takeBeep();
+    QCOMPARE(statuses(), QStringList(5, QString()));
+    QCOMPARE(testhelpers::readFileBytes(m_folder + "/Episode 3.mp3"), TestServer::patternBytes(0, 4000));
+    QCOMPARE(m_http.requestCount(), 1);
+}
+
+void TestDownloader::cancelStopsTheBatch_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Cancel Downloads in the popup") << false;
+    QTest::newRow("Escape in the episode list") << true;
+}
+
+void TestDownloader::cancelStopsTheBatch()
+{
+    QFETCH(bool, escape);
+    m_http.route("/e/1", Response::pattern(10000000).stallAfter(100000));
+    m_http.route("/e/2", Response::pattern(100));
+    setRows(2);
+    select({0, 1});
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(!m_window->CancelDownloads1->isVisible());
+    m_window->BitBtn1->click();
+    QTRY_COMPARE(statuses().value(0), QStringLiteral("Downloading..."));
+    QTRY_VERIFY(m_http.requestCount() == 1);
+    QVERIFY(m_window->CancelDownloads1->isVisible() && m_window->CancelDownloads1->isEnabled());
+    QVERIFY(m_window->PopupMenu2->actions().contains(m_window->CancelDownloads1));
+    if (escape) {
+        m_window->ListView1->setFocus();
+        QTest::keyClick(m_window->ListView1, Qt::Key_Escape);
+    } else {
+        m_window->CancelDownloads1->trigger();
+    }
+    QTRY_VERIFY(m_window->downloader() == nullptr && m_window->BitBtn1->isEnabled());
+    m_dialogs.takeBeep();  // the end step
+    QCOMPARE(statuses(), (QStringList{"Download Failed", QString()}));
+    QCOMPARE(m_http.requestCount(), 1);  // the next row was not begun
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+    QCOMPARE(m_dialogs.boxes().size(), 0);
+    QCOMPARE(m_window->BitBtn1->text(), QStringLiteral("Download"));
+    QVERIFY(m_window->ProgressBar1->isHidden());
+    QVERIFY(!m_window->CancelDownloads1->isVisible());
+}
+
+void TestDownloader::longTitlesFitTheSystem()
+{
+    // Two rows each of a 151-letter Russian and a 300-character Japanese
+    // title: the second of each gets the counter, and every name fits in 255
+    // bytes. The Transcribe command looks for the first one's file.
+    const QString russian = QString(151, QChar(0x0416));
+    const QString japanese = QString(300, QChar(0x3042));
+    EpisodeRows rows;
+    for (const QString &title : {russian, russian, japanese, japanese})
+        rows.append({title, m_http.urlString("/e/1"), QStringLiteral("d"), QString()});
+    m_http.route("/e/1", Response::pattern(500));
+    m_window->episodeModel()->setRows(rows);
+    select({0, 1, 2, 3});
+    startAndWait();
+    QCOMPARE(statuses(), QStringList(4, QStringLiteral("Downloaded")));
+    const QStringList names = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(names.size(), 4);
+    for (const QString &name : names)
+        QVERIFY2(name.toUtf8().size() <= 255, qPrintable(name));
+    for (int row : {0, 2}) {
+        select({row});
+        const QString path = m_window->selectedEpisode().filePath;
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(QFileInfo::exists(path.chopped(4) + QStringLiteral(" (2).mp3")));
+    }
 }
 
 void TestDownloader::windowClosedMidBatch()

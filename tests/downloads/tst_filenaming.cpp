@@ -77,6 +77,18 @@ void TestFileNaming::episodeFilePath_data()
     QTest::newRow("name ending in a space")
         << QStringLiteral("/p") << QString(199, QLatin1Char('a')) + QLatin1Char(' ') + QString(100, QLatin1Char('b'))
         << QStringLiteral("/p/") + QString(199, QLatin1Char('a')) + QStringLiteral(" .mp3");
+    // A name fits in 255 bytes of UTF-8 with ".mp3" and a counter: 243 bytes
+    // at most, cut at a character boundary.
+    QTest::newRow("151 Cyrillic letters: 288 bytes cut to 121 letters")
+        << QStringLiteral("/p") << QString(151, QChar(0x0416)) << QStringLiteral("/p/") + QString(121, QChar(0x0416)) + QStringLiteral(".mp3");
+    QTest::newRow("300 Japanese characters: 200 units, cut to 81")
+        << QStringLiteral("/p") << QString(300, QChar(0x3042)) << QStringLiteral("/p/") + QString(81, QChar(0x3042)) + QStringLiteral(".mp3");
+    QTest::newRow("no cut inside a surrogate pair")
+        << QStringLiteral("/p") << QStringLiteral("a") + QString::fromUcs4(U"\U0001F3A7").repeated(100)
+        << QStringLiteral("/p/a") + QString::fromUcs4(U"\U0001F3A7").repeated(60) + QStringLiteral(".mp3");
+    QTest::newRow("243 bytes fit as they are")
+        << QStringLiteral("/p") << QStringLiteral("a") + QString(121, QChar(0x0416))
+        << QStringLiteral("/p/a") + QString(121, QChar(0x0416)) + QStringLiteral(".mp3");
     QTest::newRow("folder ending in the delimiter") << QStringLiteral("/p/") << QStringLiteral("Show")
                                                     << QStringLiteral("/p/Show.mp3");
     QTest::newRow("empty folder") << QString() << QStringLiteral("Show") << QStringLiteral("/Show.mp3");
