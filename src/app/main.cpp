@@ -33,6 +33,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -455,6 +456,14 @@ void TAppForm::buildMenus()
     PopupMenu2->addSeparator();
     PopupMenu2->addAction(DeselectAll1);
     PopupMenu2->addAction(SelectAll1);
+    // Only while a batch runs; Escape in the episode list does the same.
+    CancelDownloads1 = action(this, "CancelDownloads1", QStringLiteral("Cancel Downloads"));
+    CancelDownloads1->setShortcut(QKeySequence(Qt::Key_Escape));
+    CancelDownloads1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    CancelDownloads1->setVisible(false);
+    CancelDownloads1->setEnabled(false);
+    PopupMenu2->insertAction(Transcribe1, CancelDownloads1);
+    ListView1->addAction(CancelDownloads1);
 
     PopupMenu3 = new QMenu(this);
     PopupMenu3->setObjectName(QStringLiteral("PopupMenu3"));
@@ -528,6 +537,7 @@ void TAppForm::connectCommands()
     on(BitBtn1, &QPushButton::clicked, &TAppForm::BitBtn1Click);
     on(Download1, &QAction::triggered, &TAppForm::Download1Click);
     on(Transcribe1, &QAction::triggered, &TAppForm::Transcribe1Click);
+    on(CancelDownloads1, &QAction::triggered, &TAppForm::CancelDownloads1Click);
 
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
@@ -559,11 +569,12 @@ void TAppForm::FormCreate()
         Edit1->setText(m_env.desktopFolder);
     m_rememberedFolder = Edit1->text();
 
-    const QString listFile = m_dataFolder + QLatin1String("list.txt");
+    const QString listFile = listFileName();
     if (QFileInfo::exists(listFile))
         runCommand(*m_env.dialogs, this, [&] { ListBoxYukle(listFile); });
     else if (hasMakerServer())
         Timer1->start();
+    watchListFile();
 }
 
 void TAppForm::showWelcomeWhenEmpty()
@@ -723,12 +734,93 @@ void TAppForm::setStatusText(const QString &text)
 
 void TAppForm::ListBoxYukle(const QString &fileName)
 {
-    m_feeds->append(readFeedListFile(fileName));
+    const QStringList rows = readFeedListFile(fileName);
+    m_feeds->append(rows);
+    if (fileName == listFileName())
+        m_listOnDisk = rows;
+}
+
+QString TAppForm::listFileName() const
+{
+    return m_dataFolder + QLatin1String("list.txt");
 }
 
 void TAppForm::ListBoxChange()
 {
-    writeFeedListFile(m_dataFolder + QLatin1String("list.txt"), m_feeds->urls());
+    const QString fileName = listFileName();
+    // A file that is gone (Reset to Defaults in another copy) holds no
+    // changes of another copy.
+    const QStringList onDisk = QFileInfo::exists(fileName) ? readFeedListFile(fileName) : m_listOnDisk;
+    const QStringList merged = mergeFeedLists(m_listOnDisk, m_feeds->urls(), onDisk);
+    writeFeedListFile(fileName, merged);
+    m_listOnDisk = merged;
+    if (merged != m_feeds->urls())
+        showFeedRows(merged);
+}
+
+void TAppForm::ListFileChanged()
+{
+    watchListFile();  // a file replaced by a new one is watched anew
+    const QString fileName = listFileName();
+    if (!QFileInfo::exists(fileName))
+        return;
+    QStringList onDisk;
+    try {
+        onDisk = readFeedListFile(fileName);
+    } catch (const AppError &) {
+        return;  // the next save tells why
+    }
+    if (onDisk == m_listOnDisk)
+        return;  // this copy's own write, or nothing new
+    const QStringList merged = mergeFeedLists(m_listOnDisk, m_feeds->urls(), onDisk);
+    m_listOnDisk = onDisk;
+    if (merged != m_feeds->urls())
+        showFeedRows(merged);
+}
+
+void TAppForm::watchListFile()
+{
+    if (!m_listWatcher) {
+        m_listWatcher = new QFileSystemWatcher(this);
+        // The file is replaced whole when written, so its folder is watched
+        // too: that is where a new file shows.
+        connect(m_listWatcher, &QFileSystemWatcher::fileChanged, this, [this] { ListFileChanged(); });
+        connect(m_listWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { ListFileChanged(); });
+    }
+    const QString fileName = listFileName();
+    if (!m_listWatcher->directories().contains(QDir::cleanPath(m_dataFolder)) && QFileInfo(m_dataFolder).isDir())
+        m_listWatcher->addPath(QDir::cleanPath(m_dataFolder));
+    if (!m_listWatcher->files().contains(fileName) && QFileInfo::exists(fileName))
+        m_listWatcher->addPath(fileName);
+}
+
+void TAppForm::showFeedRows(const QStringList &rows)
+{
+    // A selected row is known by its URL and which of the rows with that URL
+    // it is.
+    const QStringList old = m_feeds->urls();
+    QList<QPair<QString, int>> selected;
+    for (int row : selectedFeedRows())
+        selected.append({old[row], int(old.mid(0, row).count(old[row]))});
+    m_feeds->setUrls(rows);
+    QItemSelectionModel *selection = ListBox1->selectionModel();
+    bool first = true;
+    for (const auto &[url, occurrence] : selected) {
+        qsizetype at = -1;
+        for (int n = 0; n <= occurrence; ++n) {
+            at = rows.indexOf(url, at + 1);
+            if (at < 0)
+                break;
+        }
+        if (at < 0)
+            continue;
+        const QModelIndex index = m_feeds->index(int(at), 0);
+        if (first)
+            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        else
+            selection->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        first = false;
+    }
 }
 
 QStringList TAppForm::feedUrls() const
@@ -975,6 +1067,11 @@ void TAppForm::Download1Click()
     ListView1DblClick();
 }
 
+void TAppForm::CancelDownloads1Click()
+{
+    cancelDownloads(*this);
+}
+
 QString TAppForm::DosyaAdiNeOlmali(int index) const
 {
     const EpisodeRows &rows = m_episodes->rows();
@@ -1004,10 +1101,12 @@ void TAppForm::batchStarted()
     BitBtn1->setEnabled(false);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
+    CancelDownloads1->setEnabled(true);
+    CancelDownloads1->setVisible(true);
 }
 
-// The list may have been replaced or shortened meanwhile: a row that is gone
-// gets nothing.
+// A row of a list that has been replaced since the row began (-1) gets
+// nothing.
 void TAppForm::rowDownloading(int row)
 {
     m_episodes->setStatus(row, QStringLiteral("Downloading..."));
@@ -1027,11 +1126,18 @@ void TAppForm::rowFailed(int row)
 
 void TAppForm::batchEnded()
 {
+    CancelDownloads1->setVisible(false);
+    CancelDownloads1->setEnabled(false);
     m_env.dialogs->beep();
     Taskbar1.setProgressState(TaskbarProgress::State::None);
     ProgressBar1->hide();
     BitBtn1->setText(QStringLiteral("Download"));
     BitBtn1->setEnabled(true);
+}
+
+quint64 TAppForm::episodeListGeneration() const
+{
+    return m_episodes->generation();
 }
 
 int TAppForm::episodeRowCount() const

@@ -17,6 +17,7 @@
 class EpisodeModel;
 class FeedListModel;
 class QAction;
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -70,7 +71,14 @@ public:
 
     // The feed list.
     void ListBoxYukle(const QString &fileName);
+    // Writes the list to list.txt. Another running copy may have changed the
+    // file since this one last read or wrote it: its changes are kept, and
+    // this copy's own (the rows it added and removed since) are applied to
+    // them; the list then shows the result.
     void ListBoxChange();
+    // list.txt changed on disk (another copy wrote it): the list shows what
+    // it holds now, with this copy's unsaved changes, if any, applied.
+    void ListFileChanged();
     QStringList feedUrls() const;
     QList<int> selectedFeedRows() const;
     // The first selected row in list order, or -1.
@@ -127,6 +135,9 @@ public:
     void ListView1DblClick();
     void BitBtn1Click();
     void Download1Click();
+    // "Cancel Downloads" in the episode list's popup, and Escape in the list,
+    // while a batch runs: stops it.
+    void CancelDownloads1Click();
     // The plain target path of an episode row from its title and the download
     // location; empty when the index is past the last row.
     QString DosyaAdiNeOlmali(int index) const override;
@@ -145,6 +156,7 @@ public:
     void rowDownloaded(int row) override;
     void rowFailed(int row) override;
     void batchEnded() override;
+    quint64 episodeListGeneration() const override;
     int episodeRowCount() const override;
     bool isEpisodeRowSelected(int row) const override;
     QString episodeUrl(int row) const override;
@@ -191,7 +203,7 @@ public:
     QAction *RetrieveEpisodes1 = nullptr, *Copy1 = nullptr, *Delete2 = nullptr, *DisplayRSS1 = nullptr;
     QMenu *PopupMenu2 = nullptr;
     QAction *Download1 = nullptr, *Transcribe1 = nullptr, *CopyTitle1 = nullptr, *MenuItem1 = nullptr,
-            *CopyDate1 = nullptr, *DeselectAll1 = nullptr, *SelectAll1 = nullptr;
+            *CopyDate1 = nullptr, *DeselectAll1 = nullptr, *SelectAll1 = nullptr, *CancelDownloads1 = nullptr;
     QMenu *PopupMenu3 = nullptr;
     QAction *DeleteSelected1 = nullptr, *DeleteAll1 = nullptr;
 
@@ -223,6 +235,10 @@ private:
     void copyEpisodeColumn(QString EpisodeRow::*column);
     // Appends the feeds the list lacks, saves it, returns how many were added.
     int addFeeds(const QStringList &urls);
+    QString listFileName() const;
+    void watchListFile();
+    // Shows the rows, keeping the selected feeds selected where they stay.
+    void showFeedRows(const QStringList &rows);
 
     AppEnvironment m_env;
     AppIdentity m_identity;
@@ -230,6 +246,10 @@ private:
     IniDocument m_settings;
     QString m_rememberedFolder;
     FeedListModel *m_feeds = nullptr;
+    // list.txt as this copy last read or wrote it: what its own changes and
+    // another copy's are told apart by.
+    QStringList m_listOnDisk;
+    QFileSystemWatcher *m_listWatcher = nullptr;
     EpisodeModel *m_episodes = nullptr;
     PopupGuard m_popupGuard;
     TDownloader *m_downloader = nullptr;  // the batch running, if any

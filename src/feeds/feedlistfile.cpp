@@ -6,6 +6,51 @@
 #include <QFile>
 #include <QSet>
 
+namespace {
+
+// changed read as base with rows removed and rows appended: which rows of
+// base it keeps, and what it appends. Each row of changed is matched with
+// the first equal row of base after the last match; a row without one was
+// added.
+struct ListEdit
+{
+    QList<bool> kept;
+    QStringList appended;
+};
+
+ListEdit editBetween(const QStringList &base, const QStringList &changed)
+{
+    ListEdit edit;
+    edit.kept.fill(false, base.size());
+    qsizetype next = 0;
+    for (const QString &row : changed) {
+        const qsizetype at = base.indexOf(row, next);
+        if (at < 0) {
+            edit.appended.append(row);
+            continue;
+        }
+        edit.kept[at] = true;
+        next = at + 1;
+    }
+    return edit;
+}
+
+} // namespace
+
+QStringList mergeFeedLists(const QStringList &base, const QStringList &mine, const QStringList &theirs)
+{
+    const ListEdit ours = editBetween(base, mine);
+    const ListEdit other = editBetween(base, theirs);
+    QStringList merged;
+    for (qsizetype i = 0; i < base.size(); ++i) {
+        if (ours.kept[i] && other.kept[i])
+            merged.append(base[i]);
+    }
+    merged += other.appended;
+    merged += ours.appended;
+    return merged;
+}
+
 QStringList readFeedListFile(const QString &fileName)
 {
     QFile file(fileName);

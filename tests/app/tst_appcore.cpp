@@ -41,6 +41,8 @@ private Q_SLOTS:
     void feedListReading_data();
     void feedListReading();
     void feedListRoundTrip();
+    void feedListMerge_data();
+    void feedListMerge();
     void feedListBadInput_data();
     void feedListBadInput();
 
@@ -252,6 +254,50 @@ void TestAppCore::feedListReading()
     const QString path = dir.filePath("list.txt");
     writeFileBytes(path, bytes);
     QCOMPARE(readFeedListFile(path), rows);
+}
+
+void TestAppCore::feedListMerge_data()
+{
+    // What this copy read (base), what it shows after its change (mine),
+    // what the file holds now that another copy wrote it (theirs).
+    QTest::addColumn<QStringList>("base");
+    QTest::addColumn<QStringList>("mine");
+    QTest::addColumn<QStringList>("theirs");
+    QTest::addColumn<QStringList>("merged");
+
+    const QStringList ab{"a", "b"};
+    QTest::newRow("nothing changed") << ab << ab << ab << ab;
+    QTest::newRow("only this copy added") << ab << QStringList{"a", "b", "m"} << ab << QStringList{"a", "b", "m"};
+    QTest::newRow("both added") << QStringList{"a"} << QStringList{"a", "m"} << QStringList{"a", "t"}
+                                << QStringList{"a", "t", "m"};
+    QTest::newRow("this deleted, the other added") << ab << QStringList{"b"} << QStringList{"a", "b", "t"}
+                                                   << QStringList{"b", "t"};
+    QTest::newRow("the other deleted, this added") << ab << QStringList{"a", "b", "m"} << QStringList{"b"}
+                                                   << QStringList{"b", "m"};
+    QTest::newRow("both deleted, different rows") << QStringList{"a", "b", "c"} << QStringList{"a", "c"}
+                                                  << QStringList{"a", "b"} << QStringList{"a"};
+    QTest::newRow("both deleted the same row") << ab << QStringList{"b"} << QStringList{"b"} << QStringList{"b"};
+    QTest::newRow("cleared here, added there") << ab << QStringList() << QStringList{"a", "b", "t"}
+                                               << QStringList{"t"};
+    QTest::newRow("the second of two equal rows deleted")
+        << QStringList{"x", "y", "x"} << QStringList{"x", "y"} << QStringList{"x", "y", "x", "t"}
+        << QStringList{"x", "y", "t"};
+    QTest::newRow("the first of two equal rows deleted")
+        << QStringList{"x", "y", "x"} << QStringList{"y", "x"} << QStringList{"x", "y", "x"}
+        << QStringList{"y", "x"};
+    QTest::newRow("reordered by hand there") << ab << QStringList{"a", "b", "m"} << QStringList{"b", "a"}
+                                             << QStringList{"b", "a", "m"};
+    QTest::newRow("deleted there, added again here") << ab << QStringList{"a", "b", "a"} << QStringList{"b"}
+                                                     << QStringList{"b", "a"};
+}
+
+void TestAppCore::feedListMerge()
+{
+    QFETCH(QStringList, base);
+    QFETCH(QStringList, mine);
+    QFETCH(QStringList, theirs);
+    QFETCH(QStringList, merged);
+    QCOMPARE(mergeFeedLists(base, mine, theirs), merged);
 }
 
 void TestAppCore::feedListRoundTrip()

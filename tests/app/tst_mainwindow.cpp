@@ -6,6 +6,7 @@
 #include "feeds/finddialog.h"
 #include "feeds/findpodcasts.h"
 #include "transcribe/transcribeform.h"
+#include "feeds/feedlistfile.h"
 #include "feeds/feedlistmodel.h"
 #include "scripteddialogs.h"
 
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void deleteAllAndClear();
     void copyUrl();
     void listSaveFailureReachesErrorHandler();
+    void twoCopiesShareTheList();
+    void listChangedOnDiskIsShown();
     void deleteButtonMenuOpensUnderButton();
 
     void folderPicker();
@@ -340,11 +343,14 @@ void TestMainWindow::layoutAndMenus()
     QCOMPARE(w->ListView1->columnWidth(3), 100);
     QCOMPARE(w->TimerChecker->interval(), 1000);
 
-    // Menus with their separators, in order ("-" is a separator).
+    // Menus with their separators, in order ("-" is a separator), as shown:
+    // hidden items left out.
     auto texts = [](QMenu *menu) {
         QStringList out;
-        for (QAction *a : menu->actions())
-            out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        for (QAction *a : menu->actions()) {
+            if (a->isVisible())
+                out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
         return out;
     };
     QStringList bar;
@@ -361,6 +367,10 @@ void TestMainWindow::layoutAndMenus()
     QCOMPARE(texts(w->PopupMenu2), (QStringList{"Download", "Transcribe", "-", "Copy Title", "Copy URL", "Copy Date", "-",
                                                 "Deselect All", "Select All"}));
     QCOMPARE(texts(w->PopupMenu3), (QStringList{"Delete Selected", "Delete All"}));
+    // Shown between Download and Transcribe while a batch runs.
+    QCOMPARE(w->CancelDownloads1->text(), QStringLiteral("Cancel Downloads"));
+    QCOMPARE(w->PopupMenu2->actions().indexOf(w->CancelDownloads1), 1);
+    QCOMPARE(w->CancelDownloads1->shortcut(), QKeySequence(Qt::Key_Escape));
     QVERIFY(w->UpdateNotifications1->isCheckable());
     QVERIFY(w->UpdateNotifications1->isChecked());
     QVERIFY(!w->UpdateNotifications1->isEnabled());
@@ -606,6 +616,56 @@ void TestMainWindow::addFeedKeepsSelectionOnNewRow()
     w->Button3->click();
     QCOMPARE(w->selectedFeedRows(), QList<int>{2});
     QCOMPARE(m_dialogs.takeBox().title, "Morvane"); // the retrieval of the unreachable feed
+}
+
+void TestMainWindow::twoCopiesShareTheList()
+{
+    // Two copies on one data folder add and delete in turn, each without
+    // waiting to see the other's change: nothing is lost, nothing deleted
+    // comes back, and both end up showing the file.
+    writeFileBytes(dataFile("list.txt"), "r0\nr1\n");
+    auto a = makeWindow();
+    auto b = makeWindow();
+    const auto add = [this](TAppForm &w, const QString &url) {
+        m_dialogs.answerInput(url);
+        w.Button3->click();
+        m_dialogs.takeBox();  // the retrieval of a feed that is not there
+    };
+    add(*a, QStringLiteral("feedA"));
+    add(*b, QStringLiteral("feedB"));
+    const QStringList both{"r0", "r1", "feedA", "feedB"};
+    QCOMPARE(readFeedListFile(dataFile("list.txt")), both);
+    QCOMPARE(b->feedUrls(), both);
+    QTRY_COMPARE(a->feedUrls(), both);
+
+    selectFeeds(*a, {0});
+    a->DeleteSelected1->trigger();         // r0
+    selectFeeds(*b, {int(b->feedUrls().indexOf("feedA"))});
+    b->DeleteSelected1->trigger();         // feedA
+    const QStringList left{"r1", "feedB"};
+    QCOMPARE(readFeedListFile(dataFile("list.txt")), left);
+    QCOMPARE(b->feedUrls(), left);
+    QTRY_COMPARE(a->feedUrls(), left);
+
+    // Delete All clears what the copy shows.
+    add(*b, QStringLiteral("feedC"));
+    QTRY_COMPARE(a->feedUrls(), (QStringList{"r1", "feedB", "feedC"}));
+    a->DeleteAll1->trigger();
+    QCOMPARE(readFileBytes(dataFile("list.txt")), QByteArray("\xEF\xBB\xBF"));
+    QCOMPARE(a->feedUrls(), QStringList());
+    QTRY_COMPARE(b->feedUrls(), QStringList());
+}
+
+void TestMainWindow::listChangedOnDiskIsShown()
+{
+    writeFileBytes(dataFile("list.txt"), "r0\nr1\nr2\n");
+    auto w = makeWindow();
+    selectFeeds(*w, {2});
+    writeFeedListFile(dataFile("list.txt"), {"r1", "r2", "new"});
+    QTRY_COMPARE(w->feedUrls(), (QStringList{"r1", "r2", "new"}));
+    QCOMPARE(w->selectedFeedRows(), QList<int>{1});  // r2 stays selected
+    // Starting up wrote nothing, and showing the change writes nothing.
+    QCOMPARE(readFeedListFile(dataFile("list.txt")), (QStringList{"r1", "r2", "new"}));
 }
 
 void TestMainWindow::deleteSelected()
