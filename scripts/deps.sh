@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libssl3 openssl ca-certificates
   fonts-dejavu-core
   libxml2-dev
-  curl libxml2-utils dbus-daemon
+  curl wget libxml2-utils dbus-daemon
   desktop-file-utils appstream dpkg-dev file
 )
 
