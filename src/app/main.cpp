@@ -753,7 +753,9 @@ void TAppForm::ListBoxChange()
     const QStringList onDisk = QFileInfo::exists(fileName) ? readFeedListFile(fileName) : m_listOnDisk;
     const QStringList merged = mergeFeedLists(m_listOnDisk, m_feeds->urls(), onDisk);
     writeFeedListFile(fileName, merged);
-    m_listOnDisk = merged;
+    // What the file holds now: a row with a line break in it is two rows
+    // there, though the list shows it as typed.
+    m_listOnDisk = feedListRows(feedListFileBytes(merged));
     if (merged != m_feeds->urls())
         showFeedRows(merged);
 }

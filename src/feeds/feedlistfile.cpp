@@ -59,6 +59,11 @@ QStringList readFeedListFile(const QString &fileName)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw AppError(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, file.errorString()));
+    return feedListRows(bytes);
+}
+
+QStringList feedListRows(const QByteArray &bytes)
+{
     QStringList rows = splitLines(decodeText(bytes));
     rows.removeIf([](const QString &line) { return line.isEmpty(); });
     return rows;

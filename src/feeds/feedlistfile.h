@@ -11,6 +11,9 @@
 // AppError when the file cannot be read.
 QStringList readFeedListFile(const QString &fileName);
 
+// The rows that the bytes of a list.txt hold, by the reading rule above.
+QStringList feedListRows(const QByteArray &bytes);
+
 // The bytes written: the UTF-8 byte-order mark, then each row followed by CR LF.
 QByteArray feedListFileBytes(const QStringList &rows);
 

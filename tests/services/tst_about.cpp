@@ -442,9 +442,13 @@ void TestAbout::everyCommandHasAHandler()
         for (QAction *a : menu->actions()) {
             if (a->isSeparator())
                 continue;
+            QVERIFY2(triggeredReceivers(a) > bare, qPrintable(a->objectName()));
+            // An item shown only while a batch runs (Cancel Downloads) is not
+            // in the table of an idle window.
+            if (!a->isVisible())
+                continue;
             ++commands;
             QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
-            QVERIFY2(triggeredReceivers(a) > bare, qPrintable(a->objectName()));
         }
     }
     QCOMPARE(commands, 27); // 14 menu bar items, 4 + 7 + 2 in the popups
