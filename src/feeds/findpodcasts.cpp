@@ -99,6 +99,7 @@ TFindPodcasts::TFindPodcasts(IniDocument &settings, UserDialogs &dialogs,
     {
         const QSignalBlocker quiet(Edit2);
         Edit2->setText(m_settings.value(kSection, kPodcastSearch, QString::fromLatin1(kDefaultPodcastSearch)));
+        Edit2->setCursorPosition(0);
     }
 
     connect(Button1, &QPushButton::clicked, this, [this] { guarded(&TFindPodcasts::Button1Click); });

@@ -39,6 +39,8 @@ public:
 
     // Whether a search is under way.
     bool searching() const { return m_search != nullptr; }
+    // Overtaken searches that have not ended yet.
+    int overtakenSearches() const { return int(m_replaced.size()); }
     QString statusText() const;
     QStandardItemModel *results() const { return m_results; }
 
