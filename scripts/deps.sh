@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev libgl-dev libqscintilla2-qt6-dev
   libcurl4-openssl-dev libssl3 openssl ca-certificates
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   fonts-dejavu-core
   libxml2-dev
   curl wget libxml2-utils dbus-daemon
