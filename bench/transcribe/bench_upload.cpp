@@ -2,7 +2,8 @@
 //
 // Uploads one recording (200 MB unless told) to a local HTTPS server standing
 // in for the transcription service, with the program's request and with
-// "curl -F", taking turns, three times each; the run of median time counts.
+// "curl -F", taking turns, three times each. Both announce the upload with
+// "Expect: 100-continue", which the server answers at once; the run of median time counts.
 // Each upload runs in a child process started by fork and exec; our child
 // reports its resident memory before the request and its high-water mark
 // after it. Prints one figure a line as "name: value unit", then
@@ -32,12 +33,14 @@ constexpr double kMemoryGoalMiB = 32.0;
 constexpr int kRuns = 3;
 
 
-int upload(int argc, char *argv[], const QString &path)
+int upload(int argc, char *argv[], const QString &server, const QString &path)
 {
     QCoreApplication app(argc, argv);
     const double idle = statusMiB("VmRSS:");
     try {
-        const TranscriptionReply reply = requestTranscription(TranscriptionService(), QStringLiteral("sk-bench"), path);
+        TranscriptionService service;
+        service.server = server;
+        const TranscriptionReply reply = requestTranscription(service, QStringLiteral("sk-bench"), path);
         if (!reply.ok) {
             std::fprintf(stderr, "%s\n", qPrintable(reply.error));
             return 1;
@@ -54,8 +57,8 @@ int upload(int argc, char *argv[], const QString &path)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], "--upload") == 0)
-        return upload(argc, argv, QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && qstrcmp(argv[1], "--upload") == 0)
+        return upload(argc, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
     QCoreApplication app(argc, argv);
     qint64 fileBytes = 200LL * 1000 * 1000;
@@ -85,7 +88,6 @@ int main(int argc, char *argv[])
     TestServer server(TestServer::Https);
     server.route("/v1/audio/transcriptions", Response::ok("{\"text\":\"done\"}", "application/json"));
     const QString url = server.urlString("/v1/audio/transcriptions");
-    qputenv("MORVANE_OPENAI_URL", url.toLatin1());
     qputenv("MORVANE_CA_FILE", TestServer::caFile().toLocal8Bit());
     const QString self = QCoreApplication::applicationFilePath();
 
@@ -93,7 +95,7 @@ int main(int argc, char *argv[])
     print("runs of each client", kRuns, "runs");
     std::vector<Run> ours, theirs;
     for (int i = 0; i < kRuns; ++i) {
-        ours.push_back(runChild({self, QStringLiteral("--upload"), path}));
+        ours.push_back(runChild({self, QStringLiteral("--upload"), server.urlString(QStringLiteral("/v1")), path}));
         server.clearRequests();
         theirs.push_back(runChild({curl, QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
                                    QStringLiteral("/dev/null"), QStringLiteral("--cacert"), TestServer::caFile(),

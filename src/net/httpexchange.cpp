@@ -246,6 +246,15 @@ public:
     }
 
 private:
+    // A file part of the body, read as it is sent.
+    struct PartSource
+    {
+        QIODevice *device = nullptr;
+        qint64 size = 0;
+        qint64 position = 0;
+        HopRunner *runner = nullptr;
+    };
+
     struct Watch
     {
         std::unique_ptr<QSocketNotifier> read;
@@ -296,8 +305,13 @@ private:
         }
         if (!ownAgent)
             m_headerList.append("User-Agent: Mozilla/5.0");
-        // The body goes at once, without waiting for a "100 Continue".
-        m_headerList.append("Expect:");
+        // A form body goes at once, without waiting for a "100 Continue"; a
+        // multipart one (a recording, perhaps of many megabytes) waits for the
+        // server's word first, so that a refusal comes before the upload.
+        if (m_options.multipart.isEmpty())
+            m_headerList.append("Expect:");
+        else
+            m_headerList.append("Expect: 100-continue");
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headerList.get());
 
         for (const QByteArray &entry : m_options.resolve)
@@ -328,8 +342,9 @@ private:
                 part.file->seek(0);  // a second request sends the file again
                 // libcurl asks for the file's bytes as it sends them, and may
                 // ask to start again from the beginning.
-                curl_mime_data_cb(p, curl_off_t(part.file->size()), &HopRunner::readPart, &HopRunner::seekPart,
-                                  nullptr, part.file);
+                m_sources.push_back(std::make_unique<PartSource>(PartSource{part.file, part.file->size(), 0, this}));
+                curl_mime_data_cb(p, curl_off_t(m_sources.back()->size), &HopRunner::readPart, &HopRunner::seekPart,
+                                  nullptr, m_sources.back().get());
                 curl_mime_filename(p, part.fileName.constData());
             } else {
                 curl_mime_data(p, part.value.constData(), size_t(part.value.size()));
@@ -340,17 +355,33 @@ private:
         curl_easy_setopt(m_easy, CURLOPT_MIMEPOST, m_mime);
     }
 
-    static size_t readPart(char *buffer, size_t size, size_t count, void *device)
+    static size_t readPart(char *buffer, size_t size, size_t count, void *data)
     {
-        const qint64 got = static_cast<QIODevice *>(device)->read(buffer, qint64(size * count));
-        return got < 0 ? CURL_READFUNC_ABORT : size_t(got);
+        auto *source = static_cast<PartSource *>(data);
+        const qint64 want = qMin<qint64>(qint64(size * count), source->size - source->position);
+        if (want <= 0)
+            return 0;
+        const qint64 got = source->device->read(buffer, want);
+        if (got <= 0) {
+            // Shorter than it was when the request began (another program
+            // cut it): the body can never reach its announced length.
+            source->runner->fail(got < 0 ? QStringLiteral("The file cannot be read: %1").arg(source->device->errorString())
+                                         : QStringLiteral("The file became shorter while it was being sent."));
+            return CURL_READFUNC_ABORT;
+        }
+        source->position += got;
+        return size_t(got);
     }
 
-    static int seekPart(void *device, curl_off_t offset, int origin)
+    static int seekPart(void *data, curl_off_t offset, int origin)
     {
+        auto *source = static_cast<PartSource *>(data);
         if (origin != SEEK_SET)
             return CURL_SEEKFUNC_CANTSEEK;
-        return static_cast<QIODevice *>(device)->seek(qint64(offset)) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+        if (!source->device->seek(qint64(offset)))
+            return CURL_SEEKFUNC_FAIL;
+        source->position = qint64(offset);
+        return CURL_SEEKFUNC_OK;
     }
 
     void configureTls()
@@ -651,7 +682,8 @@ private:
         const qint64 announced = length.toLongLong(&haveLength);
         m_announced = haveLength && !m_chunked ? announced : -1;
         m_keepBody = !m_options.sink || (m_hop.status >= 200 && m_hop.status <= 299);
-        if (m_keepBody && m_options.maxBodyBytes >= 0 && m_announced > m_options.maxBodyBytes) {
+        const bool errorHead = m_options.maxErrorBodyBytes >= 0 && !(m_hop.status >= 200 && m_hop.status <= 299);
+        if (m_keepBody && !errorHead && m_options.maxBodyBytes >= 0 && m_announced > m_options.maxBodyBytes) {
             fail(m_options.tooLargeMessage);
             return false;
         }
@@ -665,6 +697,12 @@ private:
         activity();
         if (!m_keepBody)
             return true;  // the body of a redirect or an error: dropped
+        if (m_options.maxErrorBodyBytes >= 0 && !(m_hop.status >= 200 && m_hop.status <= 299)) {
+            // Only the head of an error's body is kept.
+            bytes = qMin(bytes, m_options.maxErrorBodyBytes - m_count);
+            if (bytes <= 0)
+                return true;
+        }
         if (m_options.maxBodyBytes >= 0 && m_count + bytes > m_options.maxBodyBytes) {
             fail(m_options.tooLargeMessage);
             return false;
@@ -699,6 +737,7 @@ private:
     CurlList m_headerList;
     CurlList m_resolveList;
     curl_mime *m_mime = nullptr;
+    std::vector<std::unique_ptr<PartSource>> m_sources;
     QByteArray m_caBundle;
     char m_errorText[CURL_ERROR_SIZE] = {};
 

@@ -95,7 +95,10 @@ enum class TlsCheck {
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 // One part of a multipart/form-data body: a text value, or a file that is
-// read as the body is sent (never held in memory).
+// read as the body is sent (never held in memory). A multipart body is
+// announced with "Expect: 100-continue", so that a server refusing it (413)
+// can say so before it comes; a file that ends short of the size it had when
+// the request began ends the exchange at once with an error.
 struct FormPart
 {
     QByteArray name;
@@ -134,6 +137,9 @@ struct ExchangeOptions
     // as soon as it is announced or has arrived that far. Negative: no limit.
     qint64 maxBodyBytes = -1;
     QString tooLargeMessage = QStringLiteral("The response is too large");
+    // Of a final body whose status is not 2xx, only this many bytes are kept;
+    // the rest is read and dropped. Negative: no bound but maxBodyBytes.
+    qint64 maxErrorBodyBytes = -1;
 
     // When set, the exchange ends within a tenth of a second of the flag
     // becoming true (from any thread), with the error "Cancelled".

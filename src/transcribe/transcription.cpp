@@ -94,12 +94,12 @@ QByteArray transcriptFileBytes(const QString &text)
 
 QString TranscriptionService::url() const
 {
-    const QString fixed = qEnvironmentVariable("MORVANE_OPENAI_URL");
-    if (!fixed.isEmpty())
-        return fixed;
     QString base = server.trimmed();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
+    const QString path = QUrl(base).path();
+    if (path.endsWith(QLatin1String("/audio/transcriptions")) || path.endsWith(QLatin1String("/inference")))
+        return base;
     return base + QLatin1String("/audio/transcriptions");
 }
 
@@ -120,38 +120,68 @@ QString serverProblem(const QString &server)
                           "computer or the local network: %1").arg(server);
 }
 
+QString keyProblem(const QString &key)
+{
+    for (const QChar c : keyToSend(key)) {
+        if (c.unicode() < 32 || c.unicode() == 127)
+            return QStringLiteral("The API key holds a control character (a line end or a tab, perhaps pasted with "
+                                  "it). Please enter the key again.");
+    }
+    return QString();
+}
+
+QString keyToSend(const QString &key)
+{
+    return trimControls(key);
+}
+
 TranscriptionReply requestTranscription(const TranscriptionService &service, const QString &key,
-                                        const QString &path)
+                                        const QString &path, const QString &prompt, const std::atomic<bool> *cancel)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(file.errorString());
 
     TranscriptionReply reply;
-    if (qEnvironmentVariableIsEmpty("MORVANE_OPENAI_URL")) {
-        const QString problem = serverProblem(service.server);
-        if (!problem.isEmpty()) {
-            reply.error = problem;
-            return reply;
-        }
+    const QString problem = serverProblem(service.server);
+    if (!problem.isEmpty()) {
+        reply.error = problem;
+        return reply;
     }
+    reply.error = keyProblem(key);
+    if (!reply.error.isEmpty())
+        return reply;
 
     ExchangeOptions options;
     options.method = "POST";
     options.tls = TlsCheck::Verify;
     options.connectTimeoutMs = service.connectTimeoutMs;
     options.inactivityTimeoutMs = service.replyTimeoutMs;
-    if (!key.isEmpty())
-        options.headers.append({"Authorization", "Bearer " + key.toUtf8()});
-    FormPart model;
-    model.name = "model";
-    model.value = service.model.toUtf8();
+    options.cancel = cancel;
+    options.maxErrorBodyBytes = kShownErrorBytes;
+    // A transcript is text: even a day of speech is far below this.
+    options.maxBodyBytes = 64LL * 1024 * 1024;
+    options.tooLargeMessage = QStringLiteral("The transcription service sent a reply too large to be a transcript.");
+    const QString sentKey = keyToSend(key);
+    if (!sentKey.isEmpty())
+        options.headers.append({"Authorization", "Bearer " + sentKey.toUtf8()});
+    auto field = [](const char *name, const QString &value) {
+        FormPart part;
+        part.name = name;
+        part.value = value.toUtf8();
+        return part;
+    };
+    options.multipart = {field("model", service.model)};
+    if (!service.language.trimmed().isEmpty())
+        options.multipart.append(field("language", service.language.trimmed()));
+    if (!prompt.isEmpty())
+        options.multipart.append(field("prompt", prompt));
     FormPart media;
     media.name = "file";
     media.file = &file;
     media.fileName = QFileInfo(path).fileName().toUtf8();
     media.contentType = uploadTypeOf(path).toUtf8();
-    options.multipart = {model, media};
+    options.multipart.append(media);
 
     ExchangeResult result;
     try {
@@ -160,9 +190,10 @@ TranscriptionReply requestTranscription(const TranscriptionService &service, con
         reply.error = e.message();
         return reply;
     }
+    reply.status = result.status;
     const QString body = decodeWithCharset(result.body, charsetOf(result.header("Content-Type")), "UTF-8");
     if (result.status != 200) {
-        reply.error = body;
+        reply.error = trimControls(body).isEmpty() ? result.statusLine() : body;
         return reply;
     }
     const QJsonDocument json = QJsonDocument::fromJson(body.toUtf8());

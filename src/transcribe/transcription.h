@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // The request to the transcription service: one audio or video file up, its
 // text back.
 
@@ -15,6 +17,12 @@ constexpr int kTranscriptionConnectTimeoutMs = 10000;
 constexpr int kTranscriptionReplyTimeoutMs = 600000;
 // Files from this size on are larger than the service says it takes.
 constexpr qint64 kLargeTranscriptionFileBytes = 26214400;
+// OpenAI's service refuses a request body larger than this...
+constexpr qint64 kDefaultServerRequestBytes = 26214400;
+// ...and its gpt-4o models audio longer than this.
+constexpr double kGpt4oPieceSeconds = 1400;
+// An error reply is shown up to this many bytes.
+constexpr qint64 kShownErrorBytes = 64 * 1024;
 
 // The media type declared for a file by its extension (the part of the file
 // name from its last dot, compared without case): .mp3 and .mpga audio/mpeg,
@@ -38,11 +46,13 @@ struct TranscriptionService
 {
     QString server = QString::fromLatin1(kDefaultTranscriptionServer);
     QString model = kTranscriptionModels.first();
+    QString language;  // empty: not sent, the service finds it out
     int connectTimeoutMs = kTranscriptionConnectTimeoutMs;
     int replyTimeoutMs = kTranscriptionReplyTimeoutMs;
 
-    // server + "/audio/transcriptions"; the environment variable
-    // MORVANE_OPENAI_URL, when set, replaces the whole address.
+    // server + "/audio/transcriptions", or the server as it stands when its
+    // path already ends in "/audio/transcriptions" or "/inference" (the
+    // address of whisper.cpp's server).
     QString url() const;
     bool isDefaultServer() const;
 };
@@ -52,17 +62,29 @@ struct TranscriptionService
 // machine or the local network.
 QString serverProblem(const QString &server);
 
+// Why the key cannot be sent, or empty when it can: a key with a control
+// character inside it (a pasted line end) would break the request's head.
+QString keyProblem(const QString &key);
+// The key as it is sent: without the spaces and control characters at its
+// ends.
+QString keyToSend(const QString &key);
+
 struct TranscriptionReply
 {
     bool ok = false;
+    int status = 0; // the reply's HTTP status; 0 when none came
     QString text;   // the transcript, when ok
     QString error;  // what the "ERROR" box shows, when not ok
 };
 
-// Sends the file to the service with the key ("Authorization: Bearer " + key
-// exactly as given; no such header for an empty key) and reads the reply: a
-// 200 with a JSON object whose "text" is a string gives that text; any other
-// status gives its body as the error; a failed transfer its message. The
-// file is read as it is sent. Throws AppError when the file cannot be opened.
+// Sends the file to the service with the key ("Authorization: Bearer " +
+// keyToSend(key); no such header for an empty key), the model, the language
+// and the prompt (each only when not empty), and reads the reply: a 200 with a
+// JSON object whose "text" is a string gives that text; any other status
+// gives its body (its first 64 KiB), or its status line when the body is
+// empty, as the error; a failed transfer its message. The file is read as it
+// is sent; cancel ends the request within a fraction of a second. Throws
+// AppError when the file cannot be opened.
 TranscriptionReply requestTranscription(const TranscriptionService &service, const QString &key,
-                                        const QString &path);
+                                        const QString &path, const QString &prompt = QString(),
+                                        const std::atomic<bool> *cancel = nullptr);

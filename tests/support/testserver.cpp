@@ -1,5 +1,7 @@
 #include "testserver.h"
 
+#include <optional>
+
 #include <QFile>
 #include <QHash>
 #include <QMutex>
@@ -203,6 +205,14 @@ struct TestServer::Private
     QObject *home = nullptr;       // lives on thread; parent of the listener
     QTcpServer *listener = nullptr;
 
+    QHash<QString, EarlyHandler> earlyRoutes;  // guarded by mutex
+
+    EarlyHandler earlyHandlerFor(const QByteArray &path) const
+    {
+        QMutexLocker lock(&mutex);
+        return earlyRoutes.value(QString::fromUtf8(path));
+    }
+
     Handler handlerFor(const QByteArray &path) const
     {
         QMutexLocker lock(&mutex);
@@ -254,6 +264,21 @@ private:
                 parseHead(m_in.left(end));
                 m_in.remove(0, end + 4);
                 m_haveHead = true;
+                if (const TestServer::EarlyHandler early = m_server->earlyHandlerFor(m_request.path)) {
+                    if (std::optional<Response> refusal = early(m_request)) {
+                        // Answered on the head alone; the body is never read.
+                        RecordedRequest request = std::move(m_request);
+                        m_request = RecordedRequest();
+                        request.connection = m_id;
+                        request.encrypted = qobject_cast<QSslSocket *>(m_socket) != nullptr;
+                        m_server->record(request);
+                        refusal->closeConnection();
+                        answer(request, *refusal);
+                        return;
+                    }
+                }
+                if (equalsNoCase(m_request.header("Expect"), "100-continue"))
+                    m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
             }
             if (!readBody())
                 return;
@@ -316,7 +341,12 @@ private:
     void answer(const RecordedRequest &request)
     {
         const TestServer::Handler handler = m_server->handlerFor(request.path);
-        m_response = handler ? handler(request) : Response::status(404, "Not Found", "No such page\n", "text/plain");
+        answer(request, handler ? handler(request) : Response::status(404, "Not Found", "No such page\n", "text/plain"));
+    }
+
+    void answer(const RecordedRequest &request, const Response &response)
+    {
+        m_response = response;
         if (!m_response.m_answer) {
             m_phase = Phase::Silent;
             return;
@@ -559,6 +589,12 @@ void TestServer::route(const QString &path, Handler handler)
 {
     QMutexLocker lock(&d->mutex);
     d->routes.insert(path, std::move(handler));
+}
+
+void TestServer::routeEarly(const QString &path, EarlyHandler handler)
+{
+    QMutexLocker lock(&d->mutex);
+    d->earlyRoutes.insert(path, std::move(handler));
 }
 
 QString TestServer::routeRedirectChain(const QString &prefix, int hops, const QString &target)

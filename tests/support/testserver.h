@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 // Local HTTP and HTTPS servers for tests and benchmarks.
@@ -22,7 +23,8 @@
 // blocks; every public member may be called from any thread. Routes match the
 // path of the request target without its query; an unknown path gets
 // "404 Not Found". Connections are kept alive (HTTP/1.1) unless the request or
-// the response says "Connection: close".
+// the response says "Connection: close". A request announced with "Expect:
+// 100-continue" gets its "100 Continue" as soon as its head has come.
 
 // What a request carried, as the server received it.
 struct RecordedRequest
@@ -117,6 +119,10 @@ public:
     enum class Certificate { CaSigned, SelfSigned };
 
     using Handler = std::function<Response(const RecordedRequest &)>;
+    // Looks at a request's head (its body is not read yet) and may answer at
+    // once: the answer is sent, the body is never read and the connection is
+    // closed, as servers do that refuse an upload (413).
+    using EarlyHandler = std::function<std::optional<Response>(const RecordedRequest &head)>;
 
     explicit TestServer(Scheme scheme = Http);
     // An https server limited to the TLS versions of protocol, e.g.
@@ -129,6 +135,7 @@ public:
     void route(const QString &path, const Response &response);
     // A handler runs on the server's thread for every request to the path.
     void route(const QString &path, Handler handler);
+    void routeEarly(const QString &path, EarlyHandler handler);
     // Routes prefix/1 ... prefix/hops, each redirecting (302) to the next and
     // the last one to target; returns the path of the first one.
     QString routeRedirectChain(const QString &prefix, int hops, const QString &target);

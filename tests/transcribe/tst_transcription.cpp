@@ -47,6 +47,12 @@ private slots:
     void silentServerTimesOut();
     void chosenServerAndModelWithoutKey();
     void unreadableFileReachesCaller();
+    void addresses_data();
+    void addresses();
+    void languageAndPrompt();
+    void keyWithControlCharacterRefused();
+    void earlyRefusalReachesTheProgram();
+    void fileShortenedWhileSent();
 
 private:
     QTemporaryDir m_dir;
@@ -55,7 +61,6 @@ private:
 void TestTranscription::initTestCase()
 {
     qputenv("MORVANE_CA_FILE", TestServer::caFile().toLocal8Bit());
-    qunsetenv("MORVANE_OPENAI_URL");
 }
 
 void TestTranscription::mimeTypeOf_data()
@@ -156,14 +161,17 @@ void TestTranscription::sendsWhatTheServiceExpects()
 
     TranscriptionService service;
     service.server = server.urlString("/v1");  // https on the loopback, trusted through MORVANE_CA_FILE
-    const TranscriptionReply reply = requestTranscription(service, QStringLiteral("sk-test "), path);
+    // The ends of a pasted key are trimmed: a line end there would otherwise
+    // end the header.
+    const TranscriptionReply reply = requestTranscription(service, QStringLiteral("sk-test \r\n"), path);
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(reply.text, QStringLiteral("Hello there."));
 
     const RecordedRequest request = server.lastRequest("/v1/audio/transcriptions");
     QCOMPARE(request.method, QByteArray("POST"));
     QVERIFY(request.encrypted);
-    QVERIFY2(request.head.contains("\r\nAuthorization: Bearer sk-test \r\n"), request.head.constData());
+    QVERIFY2(request.head.contains("\r\nAuthorization: Bearer sk-test\r\n"), request.head.constData());
+    QVERIFY2(request.head.contains("\r\nExpect: 100-continue\r\n"), request.head.constData());
     const QList<ReceivedPart> parts = partsOf(request);
     QCOMPARE(parts.size(), 2);
     QCOMPARE(parts[0].name, QByteArray("model"));
@@ -196,6 +204,12 @@ void TestTranscription::readsReply_data()
     const QByteArray denied = "{\"error\":{\"message\":\"Incorrect API key provided\"}}";
     QTest::newRow("401 with its body") << Response::status(401, "Unauthorized", denied, "application/json") << false
                                        << QString() << QString::fromLatin1(denied);
+    QTest::newRow("502 without a body: its status line")
+        << Response::status(502, "Bad Gateway") << false << QString() << QStringLiteral("HTTP/1.1 502 Bad Gateway");
+    QByteArray huge(300 * 1024, 'e');
+    QTest::newRow("an error of 300 KiB: its first 64 KiB")
+        << Response::status(500, "Internal Server Error", huge, "text/plain") << false << QString()
+        << QString(64 * 1024, QLatin1Char('e'));
 }
 
 void TestTranscription::readsReply()
@@ -260,6 +274,114 @@ void TestTranscription::unreadableFileReachesCaller()
     QVERIFY(errorOf([&] { requestTranscription(service, QStringLiteral("k"), m_dir.filePath("gone.mp3")); })
             != kNoError);
     QCOMPARE(server.requestCount(), 0);
+}
+
+void TestTranscription::addresses_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("OpenAI") << "https://api.openai.com/v1" << "https://api.openai.com/v1/audio/transcriptions";
+    QTest::newRow("trailing slash") << "https://h.example/v1/" << "https://h.example/v1/audio/transcriptions";
+    QTest::newRow("whole address") << "http://127.0.0.1:8000/v1/audio/transcriptions"
+                                   << "http://127.0.0.1:8000/v1/audio/transcriptions";
+    QTest::newRow("whisper.cpp's server") << "http://127.0.0.1:8080/inference" << "http://127.0.0.1:8080/inference";
+    QTest::newRow("whisper.cpp's server, slash") << "http://127.0.0.1:8080/inference/" << "http://127.0.0.1:8080/inference";
+}
+
+void TestTranscription::addresses()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, url);
+    TranscriptionService service;
+    service.server = server;
+    QCOMPARE(service.url(), url);
+}
+
+void TestTranscription::languageAndPrompt()
+{
+    TestServer server;
+    server.route("/inference", Response::ok("{\"text\":\"ok\"}", "application/json"));
+    const QString path = m_dir.filePath("a.mp3");
+    testhelpers::writeFileBytes(path, "ID3");
+    TranscriptionService service;
+    service.server = server.urlString("/inference");
+    service.language = QStringLiteral(" de ");
+    const TranscriptionReply reply =
+        requestTranscription(service, QString(), path, QStringLiteral("Das Ende des Textes davor."));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    const QList<ReceivedPart> parts = partsOf(server.lastRequest("/inference"));
+    QCOMPARE(parts.size(), 4);
+    QCOMPARE(parts[0].name, QByteArray("model"));
+    QCOMPARE(parts[1].name, QByteArray("language"));
+    QCOMPARE(parts[1].data, QByteArray("de"));
+    QCOMPARE(parts[2].name, QByteArray("prompt"));
+    QCOMPARE(parts[2].data, QByteArray("Das Ende des Textes davor."));
+    QCOMPARE(parts[3].name, QByteArray("file"));
+}
+
+void TestTranscription::keyWithControlCharacterRefused()
+{
+    TestServer server(TestServer::Https);
+    server.route("/v1/audio/transcriptions", Response::ok("{\"text\":\"ok\"}", "application/json"));
+    const QString path = m_dir.filePath("a.mp3");
+    testhelpers::writeFileBytes(path, "ID3");
+    TranscriptionService service;
+    service.server = server.urlString("/v1");
+    QVERIFY(keyProblem(QStringLiteral(" sk-a \r\n")).isEmpty());
+    for (const QString &key : {QStringLiteral("sk-a\r\nX-Injected: yes"), QStringLiteral("sk-a\tb"),
+                               QStringLiteral("sk-\x7f")}) {
+        QVERIFY(!keyProblem(key).isEmpty());
+        const TranscriptionReply reply = requestTranscription(service, key, path);
+        QVERIFY(!reply.ok);
+        QCOMPARE(reply.error, keyProblem(key));
+    }
+    QCOMPARE(server.requestCount(), 0);
+}
+
+void TestTranscription::earlyRefusalReachesTheProgram()
+{
+    // The server refuses on the head alone and closes the connection without
+    // reading the upload.
+    TestServer server(TestServer::Https);
+    const QByteArray refusal = "{\"error\":{\"message\":\"Maximum content size limit (26214400) exceeded\"}}";
+    server.routeEarly("/v1/audio/transcriptions", [&](const RecordedRequest &) -> std::optional<Response> {
+        return Response::status(413, "Request Entity Too Large", refusal, "application/json");
+    });
+    const QString path = m_dir.filePath("big.mp3");
+    QByteArray bytes;
+    while (bytes.size() < 8 * 1024 * 1024)
+        bytes += audioBytes();
+    testhelpers::writeFileBytes(path, bytes);
+    TranscriptionService service;
+    service.server = server.urlString("/v1");
+    const TranscriptionReply reply = requestTranscription(service, QStringLiteral("k"), path);
+    QVERIFY(!reply.ok);
+    QCOMPARE(reply.status, 413);
+    QCOMPARE(reply.error, QString::fromLatin1(refusal));
+    QCOMPARE(server.lastRequest().body, QByteArray());
+}
+
+void TestTranscription::fileShortenedWhileSent()
+{
+    // The server reads slowly enough for the file to be cut meanwhile.
+    TestServer server;
+    server.route("/v1/audio/transcriptions", Response::ok("{\"text\":\"ok\"}", "application/json"));
+    const QString path = m_dir.filePath("growing.mp3");
+    testhelpers::writeFileBytes(path, QByteArray(16 * 1024 * 1024, 'a'));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    TranscriptionService service;
+    service.server = server.urlString("/v1");
+    bool cut = false;
+    server.routeEarly("/v1/audio/transcriptions", [&](const RecordedRequest &) -> std::optional<Response> {
+        // Before the body is sent: another program shortens the file.
+        cut = file.resize(1000);
+        return std::nullopt;
+    });
+    const TranscriptionReply reply = requestTranscription(service, QStringLiteral("k"), path);
+    QVERIFY(cut);
+    QVERIFY(!reply.ok);
+    QCOMPARE(reply.error, QStringLiteral("The file became shorter while it was being sent."));
 }
 
 QTEST_GUILESS_MAIN(TestTranscription)
