@@ -4,6 +4,7 @@
 #include "app/programicon.h"
 #include "base/userdialogs.h"
 #include "platform/namedmutex.h"
+#include "transcribe/transcriptionjob.h"
 
 #include <QApplication>
 
@@ -21,6 +22,8 @@ int runMorvane(int argc, char *argv[])
     // Ties the window to its desktop entry: the dock shows the entry's icon
     // and the download progress on it.
     QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
+    // The prepared audio of a transcription that a killed run left behind.
+    removeStaleWorkFolders(defaultWorkRoot());
 
     QtUserDialogs dialogs;
     std::unique_ptr<TAppForm> window;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +30,7 @@ const QString kSection = QStringLiteral("Settings");
 const QString kKey = QStringLiteral("OpenAIKey");
 const QString kServer = QStringLiteral("OpenAIServer");
 const QString kModel = QStringLiteral("OpenAIModel");
+const QString kLanguage = QStringLiteral("OpenAILanguage");
 const QString kApiKeysPage = QStringLiteral("https://platform.openai.com/api-keys");
 
 } // namespace
@@ -41,6 +43,30 @@ TFormTranscribe::TFormTranscribe(IniDocument &settings, UserDialogs &dialogs, QW
     setWindowTitle(QStringLiteral("Transcribe"));
     buildWindow();
     FormCreate();
+    m_runner = new TranscriptionRunner(this);
+    connect(m_runner, &TranscriptionRunner::status, StatusBar1, &QLabel::setText);
+    connect(m_runner, &TranscriptionRunner::finished, this, [this](const TranscriptionOutcome &outcome) {
+        runCommand(m_dialogs, this, [&] { transcriptionEnded(outcome); });
+    });
+}
+
+TFormTranscribe::~TFormTranscribe()
+{
+    if (m_runner->isRunning()) {
+        m_runner->cancel();
+        m_runner->wait();
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TFormTranscribe::closeEvent(QCloseEvent *event)
+{
+    // The work ends with the window; its thread is gone within a second.
+    if (m_runner->isRunning()) {
+        m_runner->cancel();
+        m_runner->wait();
+    }
+    QWidget::closeEvent(event);
 }
 
 void TFormTranscribe::buildWindow()
@@ -63,6 +89,9 @@ void TFormTranscribe::buildWindow()
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setEditable(true);
     ComboBox1->addItems(kTranscriptionModels);
+    Edit11 = new QLineEdit(TabSheet1);
+    Edit11->setObjectName(QStringLiteral("Edit11"));
+    Edit11->setPlaceholderText(QStringLiteral("found out by the service, e.g. en, de, tr"));
     auto addRow = [grid](int row, const QString &caption, QWidget *field) {
         auto *label = new QLabel(caption, field->parentWidget());
         label->setBuddy(field);
@@ -73,6 +102,7 @@ void TFormTranscribe::buildWindow()
     grid->addWidget(Button4, 0, 2);
     addRow(1, QStringLiteral("Server:"), Edit10);
     addRow(2, QStringLiteral("Model:"), ComboBox1);
+    addRow(3, QStringLiteral("Language:"), Edit11);
     PageControl1->addTab(TabSheet1, QStringLiteral("OpenAI Settings"));
     column->addWidget(PageControl1);
 
@@ -95,6 +125,10 @@ void TFormTranscribe::buildWindow()
     buttons->setContentsMargins(6, 0, 6, 0);
     Button2 = new QPushButton(QStringLiteral("Transcribe"), Panel2);
     Button2->setObjectName(QStringLiteral("Button2"));
+    Button5 = new QPushButton(QStringLiteral("Cancel"), Panel2);
+    Button5->setObjectName(QStringLiteral("Button5"));
+    Button5->setShortcut(QKeySequence(Qt::Key_Escape));
+    Button5->hide();
     ButtonPublisher = new QPushButton(QStringLiteral("Publisher Transcript"), Panel2);
     ButtonPublisher->setObjectName(QStringLiteral("ButtonPublisher"));
     ButtonPublisher->setEnabled(false);
@@ -107,6 +141,7 @@ void TFormTranscribe::buildWindow()
     SaveAs1->setObjectName(QStringLiteral("SaveAs1"));
     Button3->setMenu(PopupMenu1);
     buttons->addWidget(Button2);
+    buttons->addWidget(Button5);
     buttons->addWidget(ButtonPublisher);
     buttons->addWidget(Button3);
     buttons->addStretch(1);
@@ -137,10 +172,12 @@ void TFormTranscribe::buildWindow()
     setTabOrder(Edit9, Button4);
     setTabOrder(Button4, Edit10);
     setTabOrder(Edit10, ComboBox1);
-    setTabOrder(ComboBox1, Edit7);
+    setTabOrder(ComboBox1, Edit11);
+    setTabOrder(Edit11, Edit7);
     setTabOrder(Edit7, Button1);
     setTabOrder(Button1, Button2);
-    setTabOrder(Button2, ButtonPublisher);
+    setTabOrder(Button2, Button5);
+    setTabOrder(Button5, ButtonPublisher);
     setTabOrder(ButtonPublisher, Button3);
     setTabOrder(Button3, MemoOpenAI);
 
@@ -155,6 +192,8 @@ void TFormTranscribe::buildWindow()
     on(Edit7, &QLineEdit::textChanged, &TFormTranscribe::Edit9Change);
     on(Edit10, &QLineEdit::textEdited, &TFormTranscribe::serverChanged);
     on(ComboBox1, &QComboBox::currentTextChanged, &TFormTranscribe::modelChanged);
+    on(Edit11, &QLineEdit::textEdited, &TFormTranscribe::languageChanged);
+    on(Button5, &QPushButton::clicked, &TFormTranscribe::Button5Click);
     on(Button4, &QPushButton::clicked, &TFormTranscribe::Button4Click);
     on(Button1, &QPushButton::clicked, &TFormTranscribe::Button1Click);
     on(Button2, &QPushButton::clicked, &TFormTranscribe::Button2Click);
@@ -177,7 +216,9 @@ void TFormTranscribe::FormCreate()
     const QSignalBlocker keyQuiet(Edit9);
     const QSignalBlocker serverQuiet(Edit10);
     const QSignalBlocker modelQuiet(ComboBox1);
+    const QSignalBlocker languageQuiet(Edit11);
     Edit9->setText(m_settings.value(kSection, kKey));
+    Edit11->setText(m_settings.value(kSection, kLanguage));
     Edit10->setText(m_settings.value(kSection, kServer, QString::fromLatin1(kDefaultTranscriptionServer)));
     ComboBox1->setCurrentText(m_settings.value(kSection, kModel, kTranscriptionModels.first()));
 }
@@ -199,6 +240,12 @@ void TFormTranscribe::serverChanged()
 void TFormTranscribe::modelChanged()
 {
     m_settings.setValue(kSection, kModel, ComboBox1->currentText());
+    m_settings.save();
+}
+
+void TFormTranscribe::languageChanged()
+{
+    m_settings.setValue(kSection, kLanguage, Edit11->text());
     m_settings.save();
 }
 
@@ -266,6 +313,7 @@ TranscriptionService TFormTranscribe::service() const
     TranscriptionService s;
     s.server = Edit10->text().trimmed();
     s.model = ComboBox1->currentText().trimmed();
+    s.language = Edit11->text().trimmed();
     s.connectTimeoutMs = connectTimeoutMs;
     s.replyTimeoutMs = replyTimeoutMs;
     return s;
@@ -276,16 +324,36 @@ QString TFormTranscribe::statusText() const
     return StatusBar1->text();
 }
 
+bool TFormTranscribe::busy() const
+{
+    return m_runner->isRunning();
+}
+
+void TFormTranscribe::setWorking(bool working)
+{
+    // While the work runs, Cancel is the one control that takes input.
+    for (QWidget *w : {static_cast<QWidget *>(PageControl1), Panel1, static_cast<QWidget *>(Button2),
+                       static_cast<QWidget *>(Button3), static_cast<QWidget *>(MemoOpenAI)})
+        w->setEnabled(!working);
+    ButtonPublisher->setEnabled(!working && !m_publisherTranscripts.isEmpty());
+    Button5->setVisible(working);
+    Button5->setEnabled(working);
+    if (working)
+        Button5->setFocus();
+}
+
 void TFormTranscribe::finishWaiting(const QString &status, const QString &text)
 {
     StatusBar1->setText(status);
     MemoOpenAI->setPlainText(text);
     QApplication::restoreOverrideCursor();
-    QCoreApplication::processEvents();
+    setWorking(false);
 }
 
 void TFormTranscribe::ConvertUsingOpenAI()
 {
+    if (busy())
+        return;
     const TranscriptionService chosen = service();
     // A server of the user's own may need no key; OpenAI's always does.
     if (trimControls(Edit9->text()).isEmpty() && chosen.isDefaultServer()) {
@@ -294,17 +362,25 @@ void TFormTranscribe::ConvertUsingOpenAI()
                           QStringLiteral("CREDENTIALS"), UserDialogs::Icon::Information);
         return;
     }
+    const QString badKey = keyProblem(Edit9->text());
+    if (!badKey.isEmpty()) {
+        Edit9->setFocus();
+        m_dialogs.message(this, badKey, QStringLiteral("CREDENTIALS"), UserDialogs::Icon::Warning);
+        return;
+    }
     const QString path = Edit7->text();
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) {
         m_dialogs.message(this, QStringLiteral("File not found!"), QStringLiteral("WARNING"), UserDialogs::Icon::Warning);
         return;
     }
-    // Held open until the command ends.
-    QFile held(path);
-    if (!held.open(QIODevice::ReadOnly)) {
-        m_dialogs.message(this, QStringLiteral("File read error!"), QStringLiteral("WARNING"), UserDialogs::Icon::Warning);
-        return;
+    {
+        QFile readable(path);
+        if (!readable.open(QIODevice::ReadOnly)) {
+            m_dialogs.message(this, QStringLiteral("File read error!"), QStringLiteral("WARNING"),
+                              UserDialogs::Icon::Warning);
+            return;
+        }
     }
     if (FileSizeOf(path) >= kLargeTranscriptionFileBytes
         && m_dialogs.ask(this, QStringLiteral("The file size exceeds 26,214,400 bytes!\r\rWould you still like to try it?"),
@@ -313,12 +389,38 @@ void TFormTranscribe::ConvertUsingOpenAI()
                == QMessageBox::No)
         return;
 
+    TranscriptionJob job;
+    job.service = chosen;
+    job.key = Edit9->text();
+    job.path = path;
+    job.limits = limits ? *limits : limitsOf(chosen);
+    job.workRoot = workRoot;
+
+    m_textBefore = MemoOpenAI->toPlainText();
     MemoOpenAI->clear();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     StatusBar1->setText(QStringLiteral("Please wait..."));
-    QCoreApplication::processEvents();
-    try {
-        const QString text = trimControls(TranscribeFile(m_dialogs, this, chosen, Edit9->text(), path));
+    setWorking(true);
+    m_runner->start(job);
+}
+
+void TFormTranscribe::Button5Click()
+{
+    if (!busy())
+        return;
+    m_runner->cancel();
+    StatusBar1->setText(QStringLiteral("Cancelling..."));
+}
+
+void TFormTranscribe::transcriptionEnded(const TranscriptionOutcome &outcome)
+{
+    using End = TranscriptionOutcome::End;
+    if (outcome.end == End::Cancelled) {
+        finishWaiting(QStringLiteral("Cancelled"), m_textBefore);
+        return;
+    }
+    const QString text = trimControls(outcome.text);
+    if (outcome.end == End::Done) {
         if (text.isEmpty()) {
             finishWaiting(QString(), QString());
             m_dialogs.message(this, QStringLiteral("Invalid server response!"), QStringLiteral("WARNING"),
@@ -327,21 +429,23 @@ void TFormTranscribe::ConvertUsingOpenAI()
         }
         m_dialogs.beep();
         finishWaiting(QStringLiteral("Finished"), text);
-    } catch (const std::exception &e) {
-        finishWaiting(QString(), QString());
-        m_dialogs.message(this, exceptionMessage(e), QStringLiteral("ERROR"), UserDialogs::Icon::Error);
+        return;
     }
-}
-
-QString TranscribeFile(UserDialogs &dialogs, QWidget *parent, const TranscriptionService &service,
-                       const QString &key, const QString &path)
-{
-    const TranscriptionReply reply = requestTranscription(service, key, path);
-    if (!reply.ok) {
-        dialogs.message(parent, reply.error, QStringLiteral("ERROR"), UserDialogs::Icon::Error);
-        return QString();
+    // A failure keeps the text of the pieces done before it.
+    const bool split = outcome.failedPart > 0 && outcome.parts > 1;
+    const QString where = split ? QStringLiteral("Part %1 of %2").arg(outcome.failedPart).arg(outcome.parts) : QString();
+    if (!text.isEmpty()) {
+        finishWaiting(QStringLiteral("Stopped at part %1 of %2").arg(outcome.failedPart).arg(outcome.parts), text);
+        m_dialogs.message(this, where + QLatin1String(": ") + outcome.error, QStringLiteral("ERROR"),
+                          UserDialogs::Icon::Error);
+        return;
     }
-    return reply.text;
+    finishWaiting(QString(), QString());
+    m_dialogs.message(this, split ? where + QLatin1String(": ") + outcome.error : outcome.error, QStringLiteral("ERROR"),
+                      UserDialogs::Icon::Error);
+    if (outcome.requestFailed)
+        m_dialogs.message(this, QStringLiteral("Invalid server response!"), QStringLiteral("WARNING"),
+                          UserDialogs::Icon::Warning);
 }
 
 void openTranscribeWindow(TranscribeHost &host)

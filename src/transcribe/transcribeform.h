@@ -3,6 +3,9 @@
 #include "base/userdialogs.h"
 #include "feeds/episode.h"
 #include "transcribe/transcription.h"
+#include "transcribe/transcriptionjob.h"
+
+#include <optional>
 
 #include <QWidget>
 
@@ -21,11 +24,17 @@ class TranscribeHost;
 // The Transcribe window: the API key and the transcription server, the audio
 // file, and the transcript, which can be edited and saved beside the audio.
 // Freed when closed.
+//
+// A transcription runs on a thread of its own: the window shows where it is in
+// its status panel and takes one input meanwhile, "Cancel"; every other
+// control is disabled, so a click or a key press on it is dropped. Closing the
+// window cancels the work.
 class TFormTranscribe : public QWidget
 {
     Q_OBJECT
 public:
     TFormTranscribe(IniDocument &settings, UserDialogs &dialogs, QWidget *parent = nullptr);
+    ~TFormTranscribe() override;
 
     void FormCreate();
     void Edit9Change();
@@ -37,8 +46,12 @@ public:
     void Copy1Click();
     void SelectAll1Click();
     void ButtonPublisherClick();
-    // One transcription of the file in Edit7.
+    // Starts one transcription of the file in Edit7.
     void ConvertUsingOpenAI();
+    // "Cancel": stops the transcription that runs.
+    void Button5Click();
+    // Whether a transcription runs.
+    bool busy() const;
 
     // The service as the settings page describes it.
     TranscriptionService service() const;
@@ -56,12 +69,14 @@ public:
     QPushButton *Button4 = nullptr;  // "Get API Key"
     QLineEdit *Edit10 = nullptr;     // the server
     QComboBox *ComboBox1 = nullptr;  // the model
+    QLineEdit *Edit11 = nullptr;     // the language; empty: the service finds it out
     QWidget *Panel1 = nullptr;
     QLineEdit *Edit7 = nullptr;      // the audio file
     QPushButton *Button1 = nullptr;  // "Browse..."
     QWidget *Panel2 = nullptr;
     QPushButton *Button2 = nullptr;  // "Transcribe"
     QPushButton *ButtonPublisher = nullptr;  // "Publisher Transcript"
+    QPushButton *Button5 = nullptr;  // "Cancel", shown while a transcription runs
     QToolButton *Button3 = nullptr;  // "Save", with "Save As..." below it
     QMenu *PopupMenu1 = nullptr;
     QAction *SaveAs1 = nullptr;
@@ -75,11 +90,21 @@ public:
     // service's own figures.
     int connectTimeoutMs = kTranscriptionConnectTimeoutMs;
     int replyTimeoutMs = kTranscriptionReplyTimeoutMs;
+    // What the service takes, when not the limits it is known by (tests give
+    // small ones), and where the prepared audio is kept meanwhile.
+    std::optional<TranscriptionLimits> limits;
+    QString workRoot = defaultWorkRoot();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildWindow();
     void serverChanged();
     void modelChanged();
+    void languageChanged();
+    void setWorking(bool working);
+    void transcriptionEnded(const TranscriptionOutcome &outcome);
     // Runs a handler under the application-wide error handler.
     void guarded(void (TFormTranscribe::*handler)());
     void finishWaiting(const QString &status, const QString &text);
@@ -88,13 +113,9 @@ private:
     UserDialogs &m_dialogs;
     TranscriptLinks m_publisherTranscripts;
     QString m_feedLanguage;
+    TranscriptionRunner *m_runner = nullptr;
+    QString m_textBefore;  // the transcript area as it was, for a cancel
 };
-
-// The request of one transcription, with the "ERROR" box for a failure: the
-// transcript, or an empty text after any failure. A file that cannot be
-// opened is thrown to the caller.
-QString TranscribeFile(UserDialogs &dialogs, QWidget *parent, const TranscriptionService &service,
-                       const QString &key, const QString &path);
 
 // The Transcribe command of the main window: a new Transcribe window with the
 // downloaded file of the first selected episode and its transcript, if any.

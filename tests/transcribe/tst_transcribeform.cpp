@@ -5,6 +5,7 @@
 #include "feeds/episodemodel.h"
 #include "multipart.h"
 #include "scripteddialogs.h"
+#include "speechstandin.h"
 #include "testserver.h"
 #include "testwindow.h"
 #include "transcribe/transcribeform.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,8 +72,17 @@ private slots:
     void publisherTranscriptFailures_data();
     void publisherTranscriptFailures();
     void publisherTranscriptWholeRoad();
+    void longEpisodeInParts();
+    void cancelLeavesAllAsItWas_data();
+    void cancelLeavesAllAsItWas();
+    void failureKeepsFinishedParts();
+    void keyWithControlCharacterRefused();
+    void closingEndsTheWork_data();
+    void closingEndsTheWork();
 
 private:
+    // Waits until the form's transcription has ended.
+    static void waitIdle(TFormTranscribe &form);
     std::unique_ptr<TFormTranscribe> makeForm();
     std::unique_ptr<TAppForm> makeMainWindow();
     QString audioFile(const QString &name, const QByteArray &bytes = "ID3 audio");
@@ -80,7 +91,13 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<IniDocument> m_settings;
     std::unique_ptr<TestServer> m_service;
+    std::unique_ptr<QTemporaryDir> m_work;
 };
+
+void TestTranscribeForm::waitIdle(TFormTranscribe &form)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!form.busy(), 120000);
+}
 
 void TestTranscribeForm::initTestCase()
 {
@@ -94,7 +111,10 @@ void TestTranscribeForm::init()
     m_service = std::make_unique<TestServer>(TestServer::Https);
     m_service->route("/v1/audio/transcriptions",
                      Response::ok("{\"text\":\"  Welcome to the show.\\nSecond line.  \"}", "application/json"));
-    qputenv("MORVANE_OPENAI_URL", m_service->urlString("/v1/audio/transcriptions").toLatin1());
+    // The program talks to the local service as to any server of the user's.
+    m_settings->setValue("Settings", "OpenAIServer", m_service->urlString("/v1"));
+    m_settings->save();
+    m_work = std::make_unique<QTemporaryDir>();
 }
 
 void TestTranscribeForm::cleanup()
@@ -102,12 +122,14 @@ void TestTranscribeForm::cleanup()
     m_dialogs.verifyDone();
     m_dialogs.reset();
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(QDir(m_work->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 std::unique_ptr<TFormTranscribe> TestTranscribeForm::makeForm()
 {
     auto form = std::make_unique<TFormTranscribe>(*m_settings, m_dialogs);
     form->setAttribute(Qt::WA_DeleteOnClose, false);  // the test owns it
+    form->workRoot = m_work->path();
     return form;
 }
 
@@ -143,12 +165,15 @@ void TestTranscribeForm::keyIsStoredAndRead()
 
 void TestTranscribeForm::serverAndModelStoredOnlyWhenChanged()
 {
+    m_settings = std::make_unique<IniDocument>(m_dir->filePath("fresh.ini"));
     auto form = makeForm();
     QCOMPARE(form->Edit10->text(), QStringLiteral("https://api.openai.com/v1"));
     QCOMPARE(form->ComboBox1->currentText(), QStringLiteral("whisper-1"));
     form->Edit9->setText(QStringLiteral("k"));
     QVERIFY(!testhelpers::readFileBytes(m_settings->fileName()).contains("OpenAIServer"));
     QVERIFY(!testhelpers::readFileBytes(m_settings->fileName()).contains("OpenAIModel"));
+    QVERIFY(!testhelpers::readFileBytes(m_settings->fileName()).contains("OpenAILanguage"));
+    QCOMPARE(form->service().language, QString());
 
     QTest::keyClicks(form->Edit10, QStringLiteral("/"));
     form->ComboBox1->setCurrentText(QStringLiteral("gpt-4o-transcribe"));
@@ -156,8 +181,12 @@ void TestTranscribeForm::serverAndModelStoredOnlyWhenChanged()
     stored.load();
     QCOMPARE(stored.value("Settings", "OpenAIServer"), QStringLiteral("https://api.openai.com/v1/"));
     QCOMPARE(stored.value("Settings", "OpenAIModel"), QStringLiteral("gpt-4o-transcribe"));
+    QTest::keyClicks(form->Edit11, QStringLiteral("de"));
+    stored.load();
+    QCOMPARE(stored.value("Settings", "OpenAILanguage"), QStringLiteral("de"));
     auto second = makeForm();
     QCOMPARE(second->service().model, QStringLiteral("gpt-4o-transcribe"));
+    QCOMPARE(second->service().language, QStringLiteral("de"));
 }
 
 void TestTranscribeForm::refusals_data()
@@ -179,6 +208,8 @@ void TestTranscribeForm::refusals()
     QFETCH(QString, file);
     QFETCH(Box, box);
 
+    // OpenAI's server, which always needs a key.
+    m_settings = std::make_unique<IniDocument>(m_dir->filePath("fresh.ini"));
     auto form = makeForm();
     form->Edit9->setText(key);
     form->Edit7->setText(file == "present" ? audioFile("a.mp3") : file == "dir" ? m_dir->path() : m_dir->filePath("no.mp3"));
@@ -219,6 +250,7 @@ void TestTranscribeForm::largeFileAsksFirst()
         QCOMPARE(m_service->requestCount(), 0);
         return;
     }
+    waitIdle(*form);
     m_dialogs.takeBeep();
     QCOMPARE(m_service->requestCount(), 1);
     QCOMPARE(partsOf(m_service->lastRequest()).value(1).data.size(), size);
@@ -240,12 +272,14 @@ void TestTranscribeForm::transcribes()
             cursorDuring = QApplication::overrideCursor()->shape();
     });
     form->Button2->click();
+    waitIdle(*form);
     m_dialogs.takeBeep();
     QCOMPARE(statusDuring, QStringLiteral("Please wait..."));
     QCOMPARE(cursorDuring, Qt::BusyCursor);
     QCOMPARE(form->statusText(), QStringLiteral("Finished"));
     QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("Welcome.\nSecond line."));
-    QVERIFY(m_service->lastRequest().head.contains("\r\nAuthorization: Bearer sk-live \r\n"));
+    // The ends of the key are trimmed.
+    QVERIFY(m_service->lastRequest().head.contains("\r\nAuthorization: Bearer sk-live\r\n"));
 }
 
 void TestTranscribeForm::serviceErrorShowsBothBoxes()
@@ -257,6 +291,7 @@ void TestTranscribeForm::serviceErrorShowsBothBoxes()
     form->Edit7->setText(audioFile("Show.mp3"));
     form->MemoOpenAI->setPlainText(QStringLiteral("old"));
     form->Button2->click();
+    waitIdle(*form);
     QCOMPARE(m_dialogs.takeBox(), (Box{"{\"error\":\"bad key\"}", "ERROR", Icon::Error, {}}));
     QCOMPARE(m_dialogs.takeBox(), (Box{"Invalid server response!", "WARNING", Icon::Warning, {}}));
     QCOMPARE(form->MemoOpenAI->toPlainText(), QString());
@@ -401,6 +436,7 @@ void TestTranscribeForm::wholeRoad()
     QCOMPARE(form->Edit7->text(), folder + "/Episode One.mp3");
     form->Edit9->setText(QStringLiteral("sk-road"));
     form->Button2->click();
+    waitIdle(*form);
     m_dialogs.takeBeep();
     form->Button3->click();
     m_dialogs.takeBeep();
@@ -553,6 +589,173 @@ void TestTranscribeForm::publisherTranscriptWholeRoad()
     form->SaveAs1->trigger();
     QCOMPARE(testhelpers::readFileBytes(m_dir->filePath("Episode One.txt")),
              QByteArray("\xEF\xBB\xBFHost: Hello & welcome.\r\n\r\nGuest: Thanks."));
+}
+
+void TestTranscribeForm::longEpisodeInParts()
+{
+    // Over the service's limit: prepared and sent in parts, with the window
+    // telling where it is and taking no input but Cancel meanwhile.
+    const QString path = m_dir->filePath("Long Episode.mp3");
+    speech::writeRecording(path, 90, 128000);
+    speech::SpeechStandIn service(120000);
+    m_settings->setValue("Settings", "OpenAIServer", service.server());
+    auto form = makeForm();
+    form->limits = TranscriptionLimits{120000, 0};
+    form->Edit9->setText(QStringLiteral("sk-long"));
+    form->Edit7->setText(path);
+    form->MemoOpenAI->setPlainText(QStringLiteral("old text"));
+    QStringList statuses;
+    bool lockedDuring = true;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (!form->busy())
+            return;
+        if (statuses.value(statuses.size() - 1) != form->statusText())
+            statuses.append(form->statusText());
+        lockedDuring = lockedDuring && !form->Button5->isHidden() && form->Button5->isEnabled()
+            && !form->Button2->isEnabled() && !form->Edit7->isEnabled() && !form->Edit9->isEnabled()
+            && !form->Button3->isEnabled() && !form->MemoOpenAI->isEnabled();
+        // A second click on Transcribe and typing into the file box do
+        // nothing, now or later.
+        QTest::mouseClick(form->Button2, Qt::LeftButton);
+        QTest::keyClicks(form->Edit7, QStringLiteral("x"));
+    });
+    watch.start(0);
+    form->Button2->click();
+    QVERIFY(form->busy());
+    waitIdle(*form);
+    watch.stop();
+    QCoreApplication::processEvents();
+    m_dialogs.takeBeep();
+
+    const QList<speech::HeardPiece> heard = service.heard();
+    QVERIFY(heard.size() >= 4);
+    QCOMPARE(service.refused(), 0);
+    QVERIFY(lockedDuring);
+    QCOMPARE(form->Edit7->text(), path);
+    QVERIFY(form->Button5->isHidden());
+    QVERIFY(form->Button2->isEnabled() && form->Edit7->isEnabled());
+    QStringList texts;
+    for (const speech::HeardPiece &piece : heard)
+        texts.append(QString::fromUtf8(piece.text));
+    QCOMPARE(form->MemoOpenAI->toPlainText(), texts.join(' '));
+    QCOMPARE(form->statusText(), QStringLiteral("Finished"));
+    const QRegularExpression preparing(QStringLiteral("^Preparing audio\\.\\.\\. \\d+%$"));
+    const QRegularExpression sending(QStringLiteral("^Transcribing part [1-9] of %1\\.\\.\\.$").arg(heard.size()));
+    QVERIFY2(!statuses.filter(preparing).isEmpty(), qPrintable(statuses.join('|')));
+    QVERIFY2(!statuses.filter(sending).isEmpty(), qPrintable(statuses.join('|')));
+    for (const QString &status : statuses)
+        QVERIFY2(preparing.match(status).hasMatch() || sending.match(status).hasMatch() || status == "Please wait...",
+                 qPrintable(status));
+}
+
+void TestTranscribeForm::cancelLeavesAllAsItWas_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::newRow("during preparation") << "Preparing audio... ";
+    QTest::newRow("during an upload") << "Transcribing part 1 of ";
+}
+
+void TestTranscribeForm::cancelLeavesAllAsItWas()
+{
+    QFETCH(QString, when);
+    const QString path = m_dir->filePath("talk.mp3");
+    const bool preparing = when.startsWith("Preparing");
+    speech::writeRecording(path, preparing ? 300 : 40, 128000);
+    m_service->route("/v1/audio/transcriptions", Response::noAnswer());
+    auto form = makeForm();
+    form->limits = TranscriptionLimits{-1, 20};
+    form->Edit9->setText(QStringLiteral("k"));
+    form->Edit7->setText(path);
+    form->MemoOpenAI->setPlainText(QStringLiteral("the transcript before"));
+    QString cancelledAt;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        // During an upload: once the service has the whole request.
+        if (cancelledAt.isEmpty() && form->statusText().startsWith(when) && form->statusText() != "Preparing audio... 0%"
+            && (preparing || m_service->requestCount() == 1)) {
+            cancelledAt = form->statusText();
+            QTest::mouseClick(form->Button5, Qt::LeftButton);
+        }
+    });
+    watch.start(0);
+    form->Button2->click();
+    waitIdle(*form);
+    watch.stop();
+    QVERIFY2(!cancelledAt.isEmpty(), qPrintable(form->statusText()));
+    QCOMPARE(form->statusText(), QStringLiteral("Cancelled"));
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QStringLiteral("the transcript before"));
+    QVERIFY(form->Button2->isEnabled());
+    QCOMPARE(m_service->requestCount(), preparing ? 0 : 1);
+}
+
+void TestTranscribeForm::failureKeepsFinishedParts()
+{
+    const QString path = m_dir->filePath("talk.mp3");
+    speech::writeRecording(path, 90, 64000);
+    speech::SpeechStandIn service;
+    service.failAfter(1, 500, "{\"error\":{\"message\":\"The server had an error\"}}");
+    m_settings->setValue("Settings", "OpenAIServer", service.server());
+    auto form = makeForm();
+    form->limits = TranscriptionLimits{-1, 40};
+    form->Edit9->setText(QStringLiteral("k"));
+    form->Edit7->setText(path);
+    form->Button2->click();
+    waitIdle(*form);
+    QCOMPARE(m_dialogs.takeBox(),
+             (Box{"Part 2 of 3: {\"error\":{\"message\":\"The server had an error\"}}", "ERROR", Icon::Error, {}}));
+    const QList<speech::HeardPiece> heard = service.heard();
+    QCOMPARE(heard.size(), 1);
+    QCOMPARE(form->MemoOpenAI->toPlainText(), QString::fromUtf8(heard[0].text));
+    QCOMPARE(form->statusText(), QStringLiteral("Stopped at part 2 of 3"));
+}
+
+void TestTranscribeForm::keyWithControlCharacterRefused()
+{
+    auto form = makeForm();
+    form->Edit9->setText(QStringLiteral("sk-a\r\nX-Injected: yes"));
+    form->Edit7->setText(audioFile("a.mp3"));
+    form->Button2->click();
+    QCOMPARE(m_dialogs.takeBox(), (Box{keyProblem(form->Edit9->text()), "CREDENTIALS", Icon::Warning, {}}));
+    QVERIFY(!form->busy());
+    QCOMPARE(m_service->requestCount(), 0);
+}
+
+void TestTranscribeForm::closingEndsTheWork_data()
+{
+    QTest::addColumn<bool>("mainWindow");
+    QTest::newRow("the Transcribe window") << false;
+    QTest::newRow("the main window") << true;
+}
+
+void TestTranscribeForm::closingEndsTheWork()
+{
+    QFETCH(bool, mainWindow);
+    m_service->route("/v1/audio/transcriptions", Response::noAnswer());
+    auto w = makeMainWindow();
+    w->Edit1->setText(m_dir->path());
+    w->episodeModel()->setRows({EpisodeRow{"Talk", "http://m.example/t.mp3", "d", {}}});
+    w->ListView1->selectRow(0);
+    audioFile("Talk.mp3");
+    w->Button1->click();
+    QPointer<TFormTranscribe> form = w->findChildren<TFormTranscribe *>().value(0);
+    QVERIFY(form);
+    form->workRoot = m_work->path();
+    form->Edit9->setText(QStringLiteral("k"));
+    form->Button2->click();
+    QTRY_COMPARE(m_service->requestCount(), 1);
+    QVERIFY(form->busy());
+    if (mainWindow) {
+        // The program ends: the main window goes, and the Transcribe window
+        // with it, its work cancelled and its thread ended.
+        w->close();
+        w.reset();
+        QVERIFY(form.isNull());
+        return;
+    }
+    form->close();
+    QTRY_VERIFY(form.isNull());
+    QVERIFY(w->isEnabled());
 }
 
 QTEST_MAIN(TestTranscribeForm)
