@@ -98,6 +98,10 @@ QString referencedCharacter(QStringView name)
     return QString();
 }
 
+// The longest reference name looked at ("CounterClockwiseContourIntegral"
+// is the longest of HTML's).
+constexpr qsizetype kMaxReferenceName = 32;
+
 // The text with its character references decoded; an ampersand that starts
 // none stays as it is.
 QString decodeReferences(const QString &text)
@@ -114,16 +118,17 @@ QString decodeReferences(const QString &text)
             break;
         }
         out += QStringView(text).sliced(i, amp - i);
-        const qsizetype semi = text.indexOf(u';', amp + 1);
-        const QString decoded = semi > amp + 1 && semi - amp <= 33
-                                    ? referencedCharacter(QStringView(text).sliced(amp + 1, semi - amp - 1))
-                                    : QString();
+        // A name is short: the ";" is looked for only that far, so a text of
+        // ampersands costs no more than its length.
+        const QStringView after = QStringView(text).sliced(amp + 1).left(kMaxReferenceName + 1);
+        const qsizetype semi = after.indexOf(u';');
+        const QString decoded = semi > 0 ? referencedCharacter(after.left(semi)) : QString();
         if (decoded.isEmpty()) {
             out += u'&';
             i = amp + 1;
         } else {
             out += decoded;
-            i = semi + 1;
+            i = amp + 1 + semi + 1;
         }
     }
     return out;
@@ -227,6 +232,45 @@ bool isBlock(const xmlNode *node)
                           "blockquote", "pre", "section", "article", "header", "footer", "main", "aside", "nav",
                           "table", "tr", "td", "th", "figure", "figcaption", "address", "hr", "form", "fieldset",
                           "body", "html"});
+}
+
+// The parser compares each attribute of a start tag with every one before it,
+// so its time grows with the square of their count. Real pages have a few
+// attributes a tag; a page on which the parser would spend more than this many
+// comparisons is no transcript. This pass over the text finds one in time
+// proportional to the text. A tag runs from a "<" before a letter to the next
+// ">" outside quotes; its attributes are counted as its words outside quotes.
+constexpr qint64 kMaxAttributeComparisons = 10000000;
+
+bool tagsWithinBounds(QStringView text)
+{
+    const qsizetype n = text.size();
+    qint64 comparisons = 0;
+    qsizetype i = 0;
+    while ((i = text.indexOf(u'<', i)) >= 0) {
+        ++i;
+        if (i >= n || !(text[i].isLetter() || text[i] == u'/'))
+            continue;
+        qint64 words = 0;
+        bool space = false;
+        for (; i < n && text[i] != u'>'; ++i) {
+            const QChar c = text[i];
+            if (c == u'"' || c == u'\'') {
+                const qsizetype close = text.indexOf(c, i + 1);
+                i = close < 0 ? n : close;
+                space = false;
+                continue;
+            }
+            const bool isSpace = c.isSpace();
+            if (space && !isSpace) {
+                comparisons += words++;
+                if (comparisons > kMaxAttributeComparisons)
+                    return false;
+            }
+            space = isSpace;
+        }
+    }
+    return true;
 }
 
 // The text of an HTML tree: white space collapsed as a browser does, blocks
@@ -395,7 +439,7 @@ QString srtToText(const QString &text)
     QStringList pending;  // lines after an empty line: a cue number, or more of the cue before
     bool inCue = false;
     for (const QString &line : lines) {
-        if (srtTiming().match(line).hasMatch()) {
+        if (line.contains(QLatin1String("-->")) && srtTiming().match(line).hasMatch()) {
             QStringList &before = inCue ? cues.last() : pending;
             if (!before.isEmpty() && isCueNumber(before.last()))
                 before.removeLast();
@@ -435,6 +479,8 @@ QString jsonTranscriptToText(const QString &text)
 
 QString htmlToText(const QString &text)
 {
+    if (!tagsWithinBounds(text))
+        return QString();
     const QByteArray utf8 = text.toUtf8();
     if (utf8.isEmpty())
         return QString();
@@ -477,7 +523,9 @@ QString htmlToText(const QString &text)
 
 QString plainTranscriptText(const QString &text)
 {
-    return trimControls(linesOf(text).join(u'\n'));
+    QString lines = text.startsWith(QChar(0xFEFF)) ? text.sliced(1) : text;
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
+    return trimControls(lines);
 }
 
 QString transcriptToText(TranscriptFormat format, const QString &text)

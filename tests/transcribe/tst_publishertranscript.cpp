@@ -35,6 +35,8 @@ private slots:
     void formatOfLink();
     void converters_data();
     void converters();
+    void shapes_data();
+    void shapes();
     void unknownTypeRecognisedByContent_data();
     void unknownTypeRecognisedByContent();
     void fetch();
@@ -153,6 +155,51 @@ void TestPublisherTranscript::converters()
         QVERIFY(input.contains(QStringLiteral("\r\n")));
         input.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     }
+    QCOMPARE(convert(input), text);
+}
+
+// Shapes that cost the converters or the HTML parser more than their length
+// are read in proportion to it, or refused.
+void TestPublisherTranscript::shapes_data()
+{
+    QTest::addColumn<Converter>("convert");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("text");
+
+    const QString cue = QStringLiteral("WEBVTT\n\n00:00.000 --> 00:01.000\n");
+    QTest::newRow("ampersands without a semicolon") << Converter(webVttToText) << cue + QString(200000, u'&')
+                                                    << QString(200000, u'&');
+    QTest::newRow("a reference name too long to be one")
+        << Converter(webVttToText) << cue + QStringLiteral("&") + QString(40, u'a') + QStringLiteral(";")
+        << QStringLiteral("&") + QString(40, u'a') + QStringLiteral(";");
+    QTest::newRow("a tag that never closes") << Converter(webVttToText) << cue + QStringLiteral("Hi <v Ann")
+                                             << QStringLiteral("Hi");
+    auto attributes = [](int count) {
+        QString s;
+        for (int i = 0; i < count; ++i)
+            s += QStringLiteral(" a%1").arg(i);
+        return s;
+    };
+    QTest::newRow("a tag of 100 attributes") << Converter(htmlToText)
+                                             << QStringLiteral("<p") + attributes(100) + QStringLiteral(">Hi</p>")
+                                             << QStringLiteral("Hi");
+    QTest::newRow("quoted values are no attributes")
+        << Converter(htmlToText)
+        << QStringLiteral("<svg><path d=\"") + QStringLiteral("M 1 1 ").repeated(20000)
+               + QStringLiteral("\"/></svg><p title='a > b'>Hi</p>")
+        << QStringLiteral("Hi");
+    QTest::newRow("a tag of 10,000 attributes: no transcript")
+        << Converter(htmlToText) << QStringLiteral("<p") + attributes(10000) + QStringLiteral(">Hi</p>") << QString();
+    QTest::newRow("many tags of 1,000 attributes: no transcript")
+        << Converter(htmlToText) << (QStringLiteral("<p") + attributes(1000) + QStringLiteral(">Hi</p>")).repeated(30)
+        << QString();
+}
+
+void TestPublisherTranscript::shapes()
+{
+    QFETCH(Converter, convert);
+    QFETCH(QString, input);
+    QFETCH(QString, text);
     QCOMPARE(convert(input), text);
 }
 
