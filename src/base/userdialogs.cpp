@@ -10,6 +10,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 namespace {
 
@@ -23,6 +24,54 @@ QMessageBox::Icon toQt(UserDialogs::Icon icon)
     case UserDialogs::Icon::None: break;
     }
     return QMessageBox::NoIcon;
+}
+
+// A box's text is always drawn as the characters it holds: a text from a
+// server that looks like HTML is never rendered, and nothing in it becomes a
+// link.
+void plainTextOnly(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+// The most of a text a box lays out; beyond it the box shows a part and
+// keeps the whole under "Show Details...".
+constexpr qsizetype kBoxTextChars = 4000;
+
+// Sets the box's text so that the box stays within the screen: a text too
+// long or too tall for it is shown in part, ending in "...", with the whole
+// text under "Show Details...", where it scrolls.
+void setTextOnScreen(QMessageBox &box, const QString &text, const QWidget *parent)
+{
+    const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const QSize room = screen ? screen->availableGeometry().size() : QSize(800, 600);
+    // The box wraps its text at about half the screen's width, at most 500
+    // pixels; its icon, margins and buttons take about 150 pixels more.
+    const int wrapWidth = qMin(room.width() / 2, 500);
+    const QFontMetrics metrics(box.font());
+    const auto fits = [&](const QString &shown) {
+        const QRect needed = metrics.boundingRect(QRect(0, 0, wrapWidth, 1 << 20),
+                                                  Qt::TextWordWrap | Qt::TextExpandTabs, shown);
+        return needed.height() + 150 <= room.height() * 3 / 4 && needed.width() + 150 <= room.width();
+    };
+    if (text.size() <= kBoxTextChars && fits(text)) {
+        box.setText(text);
+        return;
+    }
+    const QString ellipsis = QStringLiteral("...");
+    qsizetype lo = 0, hi = qMin(text.size(), kBoxTextChars);
+    while (lo < hi) {
+        const qsizetype mid = (lo + hi + 1) / 2;
+        if (fits(text.left(mid) + ellipsis))
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    if (lo > 0 && text.at(lo - 1).isHighSurrogate())
+        --lo;
+    box.setText(text.left(lo) + ellipsis);
+    box.setDetailedText(text);
 }
 
 } // namespace
@@ -39,7 +88,9 @@ int inputFieldWidth(const QLineEdit *edit)
 
 void QtUserDialogs::message(QWidget *parent, const QString &text, const QString &title, Icon icon)
 {
-    QMessageBox box(toQt(icon), title, text, QMessageBox::Ok, parent);
+    QMessageBox box(toQt(icon), title, QString(), QMessageBox::Ok, parent);
+    plainTextOnly(box);
+    setTextOnScreen(box, text, parent);
     box.exec();
 }
 
@@ -47,7 +98,9 @@ QMessageBox::StandardButton QtUserDialogs::ask(QWidget *parent, const QString &t
                                                Icon icon, QMessageBox::StandardButtons buttons,
                                                const QStringList &buttonTexts)
 {
-    QMessageBox box(toQt(icon), title, text, buttons, parent);
+    QMessageBox box(toQt(icon), title, QString(), buttons, parent);
+    plainTextOnly(box);
+    setTextOnScreen(box, text, parent);
     // The buttons in the order of the standard button values, which is the
     // order the caller names them in (Yes before No, OK before Cancel).
     int k = 0;

@@ -121,7 +121,7 @@ void runUpdateCheck(const UpdateCheckSetup &setup, UpdateCheckResults &results,
                                                   : QString();
 
         if (!isBlankText(notice) && showNotice)
-            showNotice(notice);
+            showNotice(noticeForBox(notice));
 
         if (results.ReportedVersion != setup.version) {
             QString digits = results.ReportedVersion;
@@ -134,6 +134,20 @@ void runUpdateCheck(const UpdateCheckSetup &setup, UpdateCheckResults &results,
     } catch (const std::exception &e) {
         diagnostics.add(exceptionTypeName(e) + QLatin1String(" Error:\r") + exceptionMessage(e));
     }
+}
+
+QString noticeForBox(const QString &notice)
+{
+    if (notice.size() <= kNoticeShownChars)
+        return notice;
+    qsizetype end = kNoticeShownChars;
+    // Never end between the halves of a surrogate pair.
+    if (notice.at(end - 1).isHighSurrogate())
+        --end;
+    QString shown = notice.left(end);
+    while (!shown.isEmpty() && shown.back().isSpace())
+        shown.chop(1);
+    return shown + QLatin1String("\r\r(The notice was cut here: it is longer than this box shows.)");
 }
 
 TChecker::TChecker(UpdateCheckSetup setup, std::shared_ptr<UpdateCheckResults> results,

@@ -59,6 +59,12 @@ QString updateCheckAddress(const QString &host);
 QString dateText(const QLocale &locale, const QDate &date);
 
 // The whole check, on the calling thread, up to (not including) CheckDone.
+// The server's notice as the "IMPORTANT" box shows it: as written when it is
+// at most kNoticeShownChars characters (a reply line holds no line break);
+// otherwise its first kNoticeShownChars, then a line saying that it was cut.
+constexpr qsizetype kNoticeShownChars = 2000;
+QString noticeForBox(const QString &notice);
+
 // showNotice shows the server's notice and returns when the user has closed
 // it. Never throws: every failure lands in results.diagnostics.
 void runUpdateCheck(const UpdateCheckSetup &setup, UpdateCheckResults &results,

@@ -8,6 +8,9 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +45,10 @@ private Q_SLOTS:
     void inputBox();
     void folderPickerOpensInsideStartFolder_data();
     void folderPickerOpensInsideStartFolder();
+    void boxesShowTextAsWritten_data();
+    void boxesShowTextAsWritten();
+    void longTextStaysOnScreen_data();
+    void longTextStaysOnScreen();
 
 private:
     QtUserDialogs m_dialogs;
@@ -122,6 +129,82 @@ void TestUserDialogs::folderPickerOpensInsideStartFolder()
     } else {
         QVERIFY(!chosen);
     }
+}
+
+void TestUserDialogs::boxesShowTextAsWritten_data()
+{
+    QTest::addColumn<bool>("question");
+    QTest::newRow("message") << false;
+    QTest::newRow("question") << true;
+}
+
+// A text that looks like HTML (a notice or an error reason from a server) is
+// shown as its characters: no markup is rendered and no link can be followed.
+void TestUserDialogs::boxesShowTextAsWritten()
+{
+    QFETCH(bool, question);
+    const QString text = QStringLiteral("<a href=\"file:///etc/passwd\">x</a> <b>bold</b>\r\rsmb://host/share");
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    Qt::TextInteractionFlags interaction;
+    int links = -1;
+    whenShown<QMessageBox>([&](QMessageBox *box) {
+        format = box->textFormat();
+        auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        shown = label->text();
+        interaction = label->textInteractionFlags();
+        QSignalSpy activated(label, &QLabel::linkActivated);
+        // A click where the link would be.
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, label->height() / 2));
+        links = int(activated.count());
+        box->button(question ? QMessageBox::Yes : QMessageBox::Ok)->click();
+    });
+    if (question)
+        m_dialogs.ask(nullptr, text, QStringLiteral("Confirmation"), UserDialogs::Icon::Question,
+                      QMessageBox::Yes | QMessageBox::No, {QStringLiteral("Yes"), QStringLiteral("No")});
+    else
+        m_dialogs.message(nullptr, text, QStringLiteral("ERROR"), UserDialogs::Icon::Error);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, text);
+    QVERIFY(!(interaction & Qt::LinksAccessibleByMouse));
+    QCOMPARE(links, 0);
+}
+
+void TestUserDialogs::longTextStaysOnScreen_data()
+{
+    QTest::addColumn<QString>("text");
+    QString lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += QStringLiteral("Line %1 of a notice\r\n").arg(i);
+    QTest::newRow("10 KB of lines") << lines;
+    QTest::newRow("1 MB of words") << QStringLiteral("word ").repeated(200000);
+    QTest::newRow("one word of 100 KB") << QStringLiteral("x").repeated(100000);
+}
+
+// However long the text, the box fits the screen: it shows the start of the
+// text and keeps the whole under "Show Details...".
+void TestUserDialogs::longTextStaysOnScreen()
+{
+    QFETCH(QString, text);
+    QRect frame, screenRoom;
+    QString shown, details;
+    whenShown<QMessageBox>([&](QMessageBox *box) {
+        frame = box->frameGeometry();
+        screenRoom = box->screen()->availableGeometry();
+        shown = box->text();
+        details = box->detailedText();
+        box->button(QMessageBox::Ok)->click();
+    });
+    m_dialogs.message(nullptr, text, QStringLiteral("IMPORTANT"), UserDialogs::Icon::Warning);
+    QVERIFY2(frame.height() <= screenRoom.height() && frame.width() <= screenRoom.width(),
+             qPrintable(QStringLiteral("%1x%2 on %3x%4").arg(frame.width()).arg(frame.height())
+                            .arg(screenRoom.width()).arg(screenRoom.height())));
+    QVERIFY(shown.endsWith(QLatin1String("...")));
+    QVERIFY(text.startsWith(shown.chopped(3)));
+    // The details show the whole text, its line breaks as the text box keeps them.
+    const auto lines = [](QString t) { return t.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n')); };
+    QCOMPARE(lines(details), lines(text));
 }
 
 int main(int argc, char *argv[])

@@ -529,6 +529,15 @@ void TestServiceCore::checkNotice_data()
         << QStringList{"  Please update: security fix  "};
     QTest::newRow("blank notice not shown") << "<important> \t </important>" << QStringList();
     QTest::newRow("no notice") << "" << QStringList();
+    QTest::newRow("markup kept as written")
+        << "<important><a href=\"file:///etc/passwd\">CLICKME</a> <b>now</b></important>"
+        << QStringList{"<a href=\"file:///etc/passwd\">CLICKME</a> <b>now</b>"};
+    const QString cut = QStringLiteral("\r\r(The notice was cut here: it is longer than this box shows.)");
+    QTest::newRow("1 MB notice cut at 2,000 characters")
+        << "<important>" + QString("n").repeated(1 << 20) + "</important>"
+        << QStringList{QString("n").repeated(2000) + cut};
+    QTest::newRow("exactly 2,000 characters kept")
+        << "<important>" + QString("n").repeated(2000) + "</important>" << QStringList{QString("n").repeated(2000)};
 }
 
 void TestServiceCore::checkNotice()
