@@ -257,12 +257,14 @@ void TAboutBox::FormCreate()
     startRain();
     setWindowTitle(QStringLiteral("About %1").arg(m_productName));
     Image1->setPixmap(QApplication::windowIcon().pixmap(QSize(32, 32), devicePixelRatioF()));
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setText(m_productName + QLatin1Char(' ') + m_version);
     BitBtn1->setText(QStringLiteral("OK"));
     BitBtn2->setText(QStringLiteral("Info"));
     Credits1->setText(QStringLiteral("Acknowledgements..."));
     Howtouninstall1->setText(QStringLiteral("How to uninstall..."));
     LicensePrivacyPolicy1->setText(QStringLiteral("License..."));
+    Label5->setTextFormat(Qt::PlainText);
     Label5->setText(makerHost());
     Label5->setToolTip(homePageUrl());
     HighDPIImageYukle();
@@ -391,17 +393,17 @@ QString TAboutBox::uninstallUrl()
 
 void TAboutBox::Label5Click()
 {
-    m_dialogs->openUrl(QUrl(homePageUrl()));
+    openOrSay(*m_dialogs, this, QUrl(homePageUrl()));
 }
 
 void TAboutBox::Credits1Click()
 {
-    m_dialogs->openUrl(QUrl(creditsUrl()));
+    openOrSay(*m_dialogs, this, QUrl(creditsUrl()));
 }
 
 void TAboutBox::Howtouninstall1Click()
 {
-    m_dialogs->openUrl(QUrl(uninstallUrl()));
+    openOrSay(*m_dialogs, this, QUrl(uninstallUrl()));
 }
 
 void TAboutBox::LicensePrivacyPolicy1Click()
@@ -412,7 +414,7 @@ void TAboutBox::LicensePrivacyPolicy1Click()
                            UserDialogs::Icon::Error);
         return;
     }
-    m_dialogs->openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+    openOrSay(*m_dialogs, this, QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
 }
 
 void TAboutBox::BitBtn1Click()
@@ -432,12 +434,13 @@ void TAboutBox::BitBtn2Click()
 bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::KeyPress && (watched == BitBtn1 || watched == BitBtn2)) {
-        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+    if (watched == BitBtn1 || watched == BitBtn2) {
+        // The buttons keep their own clicks; they only add Escape.
+        if (type == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
             close();
             return true;
         }
-        return false;
+        return QDialog::eventFilter(watched, event);
     }
     if (type == QEvent::MouseButtonDblClick && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         if (watched == Image1) {

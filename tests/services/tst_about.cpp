@@ -92,6 +92,7 @@ private Q_SLOTS:
     void escapeCloses();
     void dragging_data();
     void dragging();
+    void buttonsTakeMouseClicks();
     void menuOpensModalBox();
     void everyCommandHasAHandler();
 
@@ -368,6 +369,8 @@ void TestAbout::dragging_data()
     QTest::newRow("Label2, left") << "Label2" << int(Qt::LeftButton) << true;
     QTest::newRow("ImageEgg, left") << "ImageEgg" << int(Qt::LeftButton) << true;
     QTest::newRow("Panel1, right") << "Panel1" << int(Qt::RightButton) << false;
+    QTest::newRow("OK button, left") << "BitBtn1" << int(Qt::LeftButton) << false;
+    QTest::newRow("Info button, left") << "BitBtn2" << int(Qt::LeftButton) << false;
 }
 
 void TestAbout::dragging()
@@ -386,6 +389,28 @@ void TestAbout::dragging()
     sendMouse(on, QEvent::MouseMove, grip + QPoint(20, -10), Qt::MouseButton(button));
     sendMouse(on, QEvent::MouseButtonRelease, grip, Qt::MouseButton(button));
     QCOMPARE(box->pos(), moves ? start + QPoint(20, -10) : start);
+}
+
+// A real click, through the window's event filters, at each button's centre:
+// Info opens its menu, OK closes the box.
+void TestAbout::buttonsTakeMouseClicks()
+{
+    auto box = makeBox();
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    const QPoint start = box->pos();
+    bool menuShown = false;
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(box->PopupMenu1->isVisible());
+        menuShown = true;
+        box->PopupMenu1->close();
+    });
+    QTest::mouseClick(box->BitBtn2, Qt::LeftButton, {}, box->BitBtn2->rect().center());
+    QVERIFY(menuShown);
+    QVERIFY(box->isVisible());
+    QTest::mouseClick(box->BitBtn1, Qt::LeftButton, {}, box->BitBtn1->rect().center());
+    QVERIFY(!box->isVisible());
+    QCOMPARE(box->pos(), start);
 }
 
 void TestAbout::menuOpensModalBox()
