@@ -89,8 +89,13 @@ TNewVer::TNewVer(const QString &productName, const QString &reportedVersion, con
     QFont underlined = tahoma(13);
     underlined.setUnderline(true);
     Label2->setFont(underlined);
+    // Drawn in the colour TimerLink sets; on the window's button-coloured
+    // background it would otherwise take the button text colour.
+    Label2->setForegroundRole(QPalette::WindowText);
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->setAttribute(Qt::WA_NoMousePropagation);
+    // The version comes from the server: shown as written, never as markup.
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setText(QStringLiteral("Click to download %1 %2").arg(productName, reportedVersion));
 
     Panel3 = new QWidget(Panel1);
@@ -188,7 +193,7 @@ QUrl TNewVer::linkTarget(const QString &downloadLink)
 void TNewVer::Label2Click()
 {
     try {
-        m_dialogs->openUrl(linkTarget(m_downloadLink));
+        openOrSay(*m_dialogs, this, linkTarget(m_downloadLink));
     } catch (...) {
     }
     close();
