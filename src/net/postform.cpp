@@ -18,6 +18,10 @@ ExchangeOptions postOptions(const QByteArray &body, int timeoutMs)
     options.method = "POST";
     options.body = body;
     options.inactivityTimeoutMs = timeoutMs;
+    // The time-out bounds the attempt as a whole: a server that trickles a
+    // byte now and then cannot keep it going.
+    options.totalTimeoutMs = timeoutMs;
+    options.totalTimeoutMessage = QStringLiteral("Connection timed out");
     options.maxBodyBytes = kMaxReplyBytes;
     options.tooLargeMessage = QStringLiteral("The reply is too large");
     return options;

@@ -21,8 +21,9 @@
 //   ("HTTP/1.1 404 Not Found"); the body is decoded by the reply's charset or
 //   else as ISO-8859-1.
 //
-// timeoutMs bounds the connect and the wait for the reply: when nothing moves
-// for that long the call fails with "Connection timed out". Every failure is
+// timeoutMs bounds the attempt as a whole, connecting, sending and the
+// complete reply: when it has not ended within that time, or nothing moves for
+// that long, the call fails with "Connection timed out". Every failure is
 // an AppError. Blocks the calling thread (see blockingwait.h); any thread.
 QString PostForm(const QString &url, const QStringList &fields, int timeoutMs);
 

@@ -62,6 +62,8 @@ private Q_SLOTS:
     void httpsAnswers();
     void httpAfterHttpsFails();
     void bothFail();
+    void errorReasonShownAsWritten();
+    void trickleEndsAtTimeOut();
     void firstStartFetchesAlone();
     void placeholderHostSendsNothing_data();
     void placeholderHostSendsNothing();
@@ -216,6 +218,32 @@ void TestPodcastDirectory::bothFail()
     QCOMPARE(w->episodeModel()->rowCount(), 0);
     QCOMPARE(readFileBytes(listFile()), feedListFileBytes({"http://a.example/feed"}));
     QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+// A server whose reason phrase holds markup and addresses: the "ERROR" box
+// gets the status line as the server wrote it, and nothing is opened.
+void TestPodcastDirectory::errorReasonShownAsWritten()
+{
+    TestServer maker(TestServer::Http);
+    const QByteArray reason = "<a href=\"smb://host/share\">x</a> <b>down</b>";
+    maker.route(kPath, Response::status(503, reason));
+    writeFeedListFile(listFile(), {"http://a.example/feed"});
+    auto w = makeWindow(hostOf(maker));
+    w->FetchPodcastList1->trigger();
+    QCOMPARE(m_dialogs.takeBox(), (Box{"HTTP/1.1 503 " + QString::fromLatin1(reason), "ERROR", Icon::Error, {}}));
+    QVERIFY(m_dialogs.openedUrls().isEmpty());
+    QCOMPARE(w->feedUrls(), QStringList{"http://a.example/feed"});
+}
+
+// Each attempt ends at its time-out as a whole, however busily the server
+// trickles its reply.
+void TestPodcastDirectory::trickleEndsAtTimeOut()
+{
+    TestServer maker(TestServer::Http);
+    maker.route(kPath, Response::ok(QByteArray(100, 'x')).slow(1, 500));
+    const DirectoryReply reply = fetchPodcastDirectory(hostOf(maker), 1500);
+    QVERIFY(reply.failed);
+    QCOMPARE(reply.error, QStringLiteral("Connection timed out"));
 }
 
 void TestPodcastDirectory::firstStartFetchesAlone()

@@ -298,6 +298,12 @@ void TestPostForm::timesOutOnSilentServer_data()
                                          << QStringLiteral("Connection timed out");
     QTest::newRow("https, stalls mid-body") << int(TestServer::Https) << Response::ok("abcdef").stallAfter(2)
                                             << QStringLiteral("Connection timed out after 2 of 6 bytes");
+    // A byte every half second never lets the connection fall silent; the
+    // 100 bytes would take 50 s.
+    QTest::newRow("https, trickles") << int(TestServer::Https) << Response::ok(QByteArray(100, 'x')).slow(1, 500)
+                                     << QStringLiteral("Connection timed out");
+    QTest::newRow("http, trickles") << int(TestServer::Http) << Response::ok(QByteArray(100, 'x')).slow(1, 500)
+                                    << QStringLiteral("Connection timed out");
 }
 
 void TestPostForm::timesOutOnSilentServer()

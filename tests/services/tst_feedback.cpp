@@ -20,6 +20,8 @@
 
 #include <memory>
 
+Q_DECLARE_METATYPE(Response)
+
 using Icon = UserDialogs::Icon;
 using Box = ScriptedDialogs::Box;
 using testhelpers::EnvironmentGuard;
@@ -65,6 +67,7 @@ private Q_SLOTS:
     void fieldsReceived();
     void reply_data();
     void reply();
+    void silentServerBounded_data();
     void silentServerBounded();
     void escapeCloses_data();
     void escapeCloses();
@@ -299,11 +302,20 @@ void TestFeedback::reply()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
+void TestFeedback::silentServerBounded_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::newRow("never answers") << Response::noAnswer();
+    // A byte every half second: the 100 bytes would take 50 s.
+    QTest::newRow("trickles") << Response::ok(QByteArray(100, 'x')).slow(1, 500);
+}
+
 void TestFeedback::silentServerBounded()
 {
-    // Answers neither scheme: each attempt ends at its own 3 s time-out.
+    // Each attempt ends at its own 3 s time-out, however the server answers.
+    QFETCH(Response, response);
     TestServer maker(TestServer::Http);
-    maker.route(kPath, Response::noAnswer());
+    maker.route(kPath, response);
     useHost(QStringLiteral("127.0.0.1:%1").arg(maker.port()));
     auto form = makeForm();
     form->show();
