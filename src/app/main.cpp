@@ -22,7 +22,9 @@
 #include "services/about.h"
 #include "services/feedback.h"
 #include "services/servicesettings.h"
+#if MORVANE_UPDATE_CHECK
 #include "services/updatecheck.h"
+#endif
 #include "transcribe/transcribeform.h"
 
 #include <QAction>
@@ -129,7 +131,9 @@ AppEnvironment AppEnvironment::forThisProcess(UserDialogs &dialogs)
     env.programFolder = QCoreApplication::applicationDirPath();
     env.configFolder = userConfigFolder();
     env.desktopFolder = GetSpecialFolder(CSIDL_DESKTOP);
+#if MORVANE_UPDATE_CHECK
     env.serviceSettingsFile = ServiceSettings::nativeFileName();
+#endif
     env.restartProgram = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     return env;
 }
@@ -150,10 +154,16 @@ TAppForm::TAppForm(AppEnvironment env, QWidget *parent) : QMainWindow(parent), m
     showWelcomeWhenEmpty();
     if (!hasMakerServer())
         disableMakerCommands();
+#if MORVANE_UPDATE_CHECK
     else if (!m_env.serviceSettingsFile.isEmpty()) {
         m_updateCheck = new UpdateCheckController(m_identity, m_env.serviceSettingsFile, *m_env.dialogs, this);
         TimerChecker->start();
     }
+#else
+    // Built without the update check: nothing of it is shown.
+    UpdateNotifications1->setVisible(false);
+    UpdateNotificationsBar->setVisible(false);
+#endif
 }
 
 TAppForm::~TAppForm()
@@ -641,12 +651,16 @@ void TAppForm::ExportOPML1Click()
 
 void TAppForm::TimerCheckerTimer()
 {
+#if MORVANE_UPDATE_CHECK
     m_updateCheck->TimerCheckerTimer(TimerChecker, UpdateNotifications1);
+#endif
 }
 
 void TAppForm::UpdateNotifications1Click()
 {
+#if MORVANE_UPDATE_CHECK
     m_updateCheck->UpdateNotifications1Click(UpdateNotifications1);
+#endif
 }
 
 void TAppForm::SendFeedback1Click()
@@ -681,7 +695,7 @@ void TAppForm::ResettoDefaults1Click()
 void TAppForm::Help2Click()
 {
     try {
-        m_env.dialogs->openUrl(QUrl(onlineHelpUrl(m_identity.productName)));
+        openOrSay(*m_env.dialogs, this, QUrl(onlineHelpUrl(m_identity.productName)));
     } catch (...) {
     }
 }
@@ -712,7 +726,7 @@ void TAppForm::Button2Click()
 
 void TAppForm::BitBtn2Click()
 {
-    m_env.dialogs->openUrl(QUrl::fromLocalFile(Edit1->text()));
+    openOrSay(*m_env.dialogs, this, QUrl::fromLocalFile(Edit1->text()));
 }
 
 void TAppForm::Button1Click()

@@ -178,6 +178,18 @@ bool QtUserDialogs::openUrl(const QUrl &url)
     return QDesktopServices::openUrl(url);
 }
 
+void openOrSay(UserDialogs &dialogs, QWidget *parent, const QUrl &url)
+{
+    if (dialogs.openUrl(url))
+        return;
+    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    dialogs.message(parent,
+                    QLatin1String("Could not open ") + shown
+                        + QLatin1String(": this system has no program to open it (xdg-open, of the package "
+                                        "xdg-utils)."),
+                    QStringLiteral("ERROR"), UserDialogs::Icon::Error);
+}
+
 QString applicationTitle()
 {
     return QStringLiteral("Morvane");

@@ -81,5 +81,9 @@ int inputFieldWidth(const QLineEdit *edit);
 // The command is abandoned and the program goes on.
 void runCommand(UserDialogs &dialogs, QWidget *parent, const std::function<void()> &command);
 
+// Hands a web address or a local path to the desktop and, when the desktop
+// has no program to open it, says so in an "ERROR" box.
+void openOrSay(UserDialogs &dialogs, QWidget *parent, const QUrl &url);
+
 // The title of the application-wide error box.
 QString applicationTitle();

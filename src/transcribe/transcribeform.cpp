@@ -251,7 +251,7 @@ void TFormTranscribe::languageChanged()
 
 void TFormTranscribe::Button4Click()
 {
-    m_dialogs.openUrl(QUrl(kApiKeysPage));
+    openOrSay(m_dialogs, this, QUrl(kApiKeysPage));
 }
 
 void TFormTranscribe::Button1Click()

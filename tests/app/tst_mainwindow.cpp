@@ -94,6 +94,7 @@ private Q_SLOTS:
     void folderPicker();
     void explore();
     void onlineHelp();
+    void openingFailsVisibly();
     void resetAnsweredNo();
     void resetAnsweredYes();
 
@@ -787,6 +788,23 @@ void TestMainWindow::onlineHelp()
     auto w = makeWindow();
     w->Help2->trigger();
     QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl("http://127.0.0.1:9/help/morvane/"));
+}
+
+// Without a program to open them, "Online Help" and "Explore" say so.
+void TestMainWindow::openingFailsVisibly()
+{
+    qputenv("MORVANE_MAKER_HOST", "127.0.0.1:9");
+    auto w = makeWindow();
+    m_dialogs.setOpenUrlWorks(false);
+    const QString tail = QStringLiteral(": this system has no program to open it (xdg-open, of the package xdg-utils).");
+    w->Help2->trigger();
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl("http://127.0.0.1:9/help/morvane/"));
+    QCOMPARE(m_dialogs.takeBox(),
+             (Box{"Could not open http://127.0.0.1:9/help/morvane/" + tail, "ERROR", Icon::Error, {}}));
+    w->BitBtn2->click();
+    QCOMPARE(m_dialogs.takeOpenedUrl(), QUrl::fromLocalFile(m_desktop->path()));
+    QCOMPARE(m_dialogs.takeBox(), (Box{"Could not open " + m_desktop->path() + tail, "ERROR", Icon::Error, {}}));
+    m_dialogs.setOpenUrlWorks(true);
 }
 
 void TestMainWindow::resetAnsweredNo()

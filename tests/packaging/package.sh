@@ -25,4 +25,8 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for needed in libqt6widgets6 libcurl4 qt6-qpa-plugins; do
   grep -q "$needed" <<<"$depends" || { echo "FAIL: Depends lacks $needed: $depends"; exit 1; }
 done
+# The transport sets options that libcurl has from 7.85 on.
+grep -q 'libcurl4 (>= 7.85.0)' <<<"$depends" || { echo "FAIL: Depends lacks libcurl4 (>= 7.85.0): $depends"; exit 1; }
+recommends=$(dpkg-deb --field "$deb" Recommends)
+grep -q 'xdg-utils' <<<"$recommends" || { echo "FAIL: Recommends lacks xdg-utils: $recommends"; exit 1; }
 echo "package holds what it should"

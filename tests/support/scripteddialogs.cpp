@@ -182,5 +182,5 @@ void ScriptedDialogs::setClipboardText(const QString &text)
 bool ScriptedDialogs::openUrl(const QUrl &url)
 {
     m_urls.append(url);
-    return true;
+    return m_openUrlWorks;
 }

@@ -39,6 +39,8 @@ public:
     // Runs when the next message box is shown, before it returns (for example to
     // check the state of the window while the box is up).
     void onNextMessage(std::function<void(const Box &)> hook) { m_messageHook = std::move(hook); }
+    // Whether the desktop can open what is handed to it (recorded either way).
+    void setOpenUrlWorks(bool works) { m_openUrlWorks = works; }
 
     // Records. take*() removes the oldest record and fails the test when none.
     Box takeBox();
@@ -75,6 +77,7 @@ public:
     bool openUrl(const QUrl &url) override;
 
 private:
+    bool m_openUrlWorks = true;
     struct InputAnswer { QString text; bool cancelled = false; };
     struct FolderAnswer { QString folder; bool cancelled = false; };
     struct FileAnswer { QString file; bool cancelled = false; };
