@@ -347,6 +347,8 @@ void TAppForm::buildWindow()
     // Status bar: one text panel across the bar.
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    // It shows addresses and messages as written, never as markup.
+    StatusBar1->setTextFormat(Qt::PlainText);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
     statusBar()->addWidget(StatusBar1, 1);

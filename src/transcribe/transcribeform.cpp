@@ -166,6 +166,8 @@ void TFormTranscribe::buildWindow()
 
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    // It shows addresses and messages as written, never as markup.
+    StatusBar1->setTextFormat(Qt::PlainText);
     StatusBar1->setFrameShape(QFrame::StyledPanel);
     column->addWidget(StatusBar1);
 
