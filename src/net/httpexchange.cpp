@@ -188,7 +188,9 @@ public:
         if (m_options.inactivityTimeoutMs > 0) {
             m_idle.setInterval(m_options.inactivityTimeoutMs);
             QObject::connect(&m_idle, &QTimer::timeout, &m_loop, [this] {
-                m_timedOut = !m_finished;
+                // A timer that fires after the end changes nothing.
+                if (!m_finished)
+                    m_timedOut = true;
                 fail(QString::fromLatin1(kTimedOut));
             });
             m_idle.start();
@@ -204,7 +206,13 @@ public:
         QTimer overall;
         if (!m_deadline.isForever()) {
             overall.setSingleShot(true);
-            QObject::connect(&overall, &QTimer::timeout, &m_loop, [this] { fail(m_options.totalTimeoutMessage); });
+            QObject::connect(&overall, &QTimer::timeout, &m_loop, [this] {
+                // A limit that reads as the idle one tells, as that one does,
+                // how far the body had come.
+                if (m_options.totalTimeoutMessage == QLatin1String(kTimedOut) && !m_finished)
+                    m_timedOut = true;
+                fail(m_options.totalTimeoutMessage);
+            });
             overall.start(int(qMin<qint64>(m_deadline.remainingTime(), INT_MAX)));
         }
 

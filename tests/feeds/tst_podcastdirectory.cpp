@@ -243,7 +243,7 @@ void TestPodcastDirectory::trickleEndsAtTimeOut()
     maker.route(kPath, Response::ok(QByteArray(100, 'x')).slow(1, 500));
     const DirectoryReply reply = fetchPodcastDirectory(hostOf(maker), 1500);
     QVERIFY(reply.failed);
-    QCOMPARE(reply.error, QStringLiteral("Connection timed out"));
+    QVERIFY2(reply.error.startsWith(QLatin1String("Connection timed out after ")), qPrintable(reply.error));
 }
 
 void TestPodcastDirectory::firstStartFetchesAlone()
