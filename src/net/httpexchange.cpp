@@ -172,7 +172,7 @@ public:
         if (secure && !curlHasTls())
             throw AppError(QString::fromLatin1(kNoTlsLibrary));
         if (m_deadline.hasExpired())
-            throw AppError(m_options.totalTimeoutMessage);
+            throw AppError(totalTimeoutText());
         if (m_options.cancel && m_options.cancel->load())
             throw AppError(QStringLiteral("Cancelled"));
 
@@ -207,11 +207,9 @@ public:
         if (!m_deadline.isForever()) {
             overall.setSingleShot(true);
             QObject::connect(&overall, &QTimer::timeout, &m_loop, [this] {
-                // A limit that reads as the idle one tells, as that one does,
-                // how far the body had come.
-                if (m_options.totalTimeoutMessage == QLatin1String(kTimedOut) && !m_finished)
+                if (m_options.totalTimeoutAsInactivity && !m_finished)
                     m_timedOut = true;
-                fail(m_options.totalTimeoutMessage);
+                fail(totalTimeoutText());
             });
             overall.start(int(qMin<qint64>(m_deadline.remainingTime(), INT_MAX)));
         }
@@ -567,6 +565,11 @@ private:
                 finish();
             }
         }
+    }
+
+    QString totalTimeoutText() const
+    {
+        return m_options.totalTimeoutAsInactivity ? QString::fromLatin1(kTimedOut) : m_options.totalTimeoutMessage;
     }
 
     void fail(const QString &message)

@@ -132,6 +132,9 @@ struct ExchangeOptions
     // busy the transfer. 0 means no limit.
     int totalTimeoutMs = 0;
     QString totalTimeoutMessage = QStringLiteral("Operation timed out");
+    // The overall limit fails as the inactivity limit does: "Connection timed
+    // out", with how far the body had come; totalTimeoutMessage is not used.
+    bool totalTimeoutAsInactivity = false;
 
     // A final body larger than this fails the exchange with tooLargeMessage,
     // as soon as it is announced or has arrived that far. Negative: no limit.

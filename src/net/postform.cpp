@@ -21,7 +21,7 @@ ExchangeOptions postOptions(const QByteArray &body, int timeoutMs)
     // The time-out bounds the attempt as a whole: a server that trickles a
     // byte now and then cannot keep it going.
     options.totalTimeoutMs = timeoutMs;
-    options.totalTimeoutMessage = QStringLiteral("Connection timed out");  // as the idle limit says it
+    options.totalTimeoutAsInactivity = true;
     options.maxBodyBytes = kMaxReplyBytes;
     options.tooLargeMessage = QStringLiteral("The reply is too large");
     return options;
